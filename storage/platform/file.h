@@ -1,0 +1,96 @@
+// The platform layer: files, locks, mappings and temporary files.
+// The only place in the core that talks to the operating system; a Win32
+// implementation can sit beside the POSIX one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace kestrune::platform {
+
+// How an opened file is shared with other opens of the same file.
+enum class Share {
+  Read,       // other readers may open it too; an exclusive opener may not
+  Exclusive,  // no other open of this file succeeds while this one is open
+};
+
+// An open file. Move-only; closes on destruction.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // An existing regular file, for reading.
+  static File OpenRead(const std::filesystem::path& path, Share share);
+  // An existing regular file, for writing, opened exclusively.
+  static File OpenWrite(const std::filesystem::path& path);
+  // Creates the file or truncates an existing one; read access too when asked.
+  static File Create(const std::filesystem::path& path, bool readable);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  explicit operator bool() const { return IsOpen(); }
+
+  // Current size in bytes, or nothing when it cannot be had.
+  std::optional<uint64_t> Size() const;
+
+  // Reads up to n bytes at the current position, stopping early only at the
+  // end of the file. Returns the bytes read, or -1 on a failed read.
+  int64_t Read(void* buffer, size_t n);
+  // The same, at an absolute offset; the current position is not used.
+  int64_t ReadAt(uint64_t offset, void* buffer, size_t n) const;
+  // Moves the position to an absolute offset (beyond the end is allowed).
+  bool Seek(uint64_t offset);
+  bool SeekToEnd();
+  // Current position, or nothing on failure.
+  std::optional<uint64_t> Position() const;
+  // Writes all n bytes at the current position; false on a failed or short write.
+  bool Write(const void* buffer, size_t n);
+  bool Flush();
+  void Close();
+
+  int NativeHandle() const { return fd_; }
+
+ private:
+  explicit File(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// A read-only view of a whole file. Move-only; unmaps on destruction.
+class MappedView {
+ public:
+  MappedView() = default;
+  ~MappedView();
+  MappedView(MappedView&& other) noexcept;
+  MappedView& operator=(MappedView&& other) noexcept;
+  MappedView(const MappedView&) = delete;
+  MappedView& operator=(const MappedView&) = delete;
+
+  // Maps the first size bytes of file. An empty file cannot be mapped.
+  static MappedView Map(const File& file, uint64_t size);
+
+  bool IsMapped() const { return data_ != nullptr; }
+  explicit operator bool() const { return IsMapped(); }
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  void Unmap();
+
+ private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// Creates a new empty file with a unique name starting with prefix in dir.
+std::optional<std::filesystem::path> MakeUniqueFile(const std::filesystem::path& dir,
+                                                    std::string_view prefix);
+// The system's folder for temporary files.
+std::filesystem::path TempFolder();
+bool RemoveFile(const std::filesystem::path& path);
+
+}  // namespace kestrune::platform

@@ -1,0 +1,184 @@
+#include "storage/platform/file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <utility>
+
+namespace kestrune::platform {
+namespace {
+
+int OpenLocked(const std::filesystem::path& path, int flags, int lockKind) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat st;
+  // Only regular files: a directory or a device is not a sound file.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, lockKind | LOCK_NB) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+File File::OpenRead(const std::filesystem::path& path, Share share) {
+  return File(OpenLocked(path, O_RDONLY, share == Share::Read ? LOCK_SH : LOCK_EX));
+}
+
+File File::OpenWrite(const std::filesystem::path& path) {
+  return File(OpenLocked(path, O_WRONLY, LOCK_EX));
+}
+
+File File::Create(const std::filesystem::path& path, bool readable) {
+  return File(OpenLocked(path, (readable ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC, LOCK_EX));
+}
+
+std::optional<uint64_t> File::Size() const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+int64_t File::Read(void* buffer, size_t n) {
+  if (fd_ < 0) return -1;
+  size_t done = 0;
+  auto* out = static_cast<char*>(buffer);
+  while (done < n) {
+    ssize_t r = ::read(fd_, out + done, n - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t File::ReadAt(uint64_t offset, void* buffer, size_t n) const {
+  if (fd_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+  size_t done = 0;
+  auto* out = static_cast<char*>(buffer);
+  while (done < n) {
+    ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool File::Seek(uint64_t offset) {
+  if (fd_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool File::SeekToEnd() { return fd_ >= 0 && ::lseek(fd_, 0, SEEK_END) >= 0; }
+
+std::optional<uint64_t> File::Position() const {
+  if (fd_ < 0) return std::nullopt;
+  off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+  if (pos < 0) return std::nullopt;
+  return static_cast<uint64_t>(pos);
+}
+
+bool File::Write(const void* buffer, size_t n) {
+  if (fd_ < 0) return false;
+  size_t done = 0;
+  const auto* in = static_cast<const char*>(buffer);
+  while (done < n) {
+    ssize_t w = ::write(fd_, in + done, n - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (w == 0) return false;
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+bool File::Flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+void File::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // also releases the lock
+    fd_ = -1;
+  }
+}
+
+MappedView::~MappedView() { Unmap(); }
+
+MappedView::MappedView(MappedView&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+MappedView& MappedView::operator=(MappedView&& other) noexcept {
+  if (this != &other) {
+    Unmap();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+MappedView MappedView::Map(const File& file, uint64_t size) {
+  MappedView view;
+  if (!file.IsOpen() || size == 0 || size > SIZE_MAX) return view;
+  void* p = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, file.NativeHandle(), 0);
+  if (p == MAP_FAILED) return view;
+  view.data_ = static_cast<const uint8_t*>(p);
+  view.size_ = static_cast<size_t>(size);
+  return view;
+}
+
+void MappedView::Unmap() {
+  if (data_ != nullptr) {
+    ::munmap(const_cast<uint8_t*>(data_), size_);
+    data_ = nullptr;
+    size_ = 0;
+  }
+}
+
+std::optional<std::filesystem::path> MakeUniqueFile(const std::filesystem::path& dir,
+                                                    std::string_view prefix) {
+  std::string pattern = (dir / (std::string(prefix) + "XXXXXX")).string();
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0) return std::nullopt;
+  ::close(fd);
+  return std::filesystem::path(pattern);
+}
+
+std::filesystem::path TempFolder() {
+  std::error_code ec;
+  auto dir = std::filesystem::temp_directory_path(ec);
+  return ec ? std::filesystem::path("/tmp") : dir;
+}
+
+bool RemoveFile(const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0; }
+
+}  // namespace kestrune::platform
