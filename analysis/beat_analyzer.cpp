@@ -1,0 +1,172 @@
+#include "analysis/beat_analyzer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace kestrune {
+namespace {
+
+template <typename T>
+bool AllocateZeroed(std::unique_ptr<T[]>& buffer, size_t count) {
+  buffer.reset(new (std::nothrow) T[count]());
+  return buffer != nullptr;
+}
+
+// The last block appended goes through the FFT; its magnitudes are summed per
+// band into history row blocksFed, and each band's share of the mean is added.
+void AnalyseLatestBlock(BeatAnalyzer& a) {
+  Complex* work = a.fftBuffer.get();
+  std::fill(work, work + kBlockFrames, Complex(0.0, 0.0));
+  if (a.fft && a.fft->HasTables()) {
+    const Complex* block = a.samples.get() + (a.sampleCount - kBlockFrames);
+    std::copy(block, block + kBlockFrames, work);
+    RunFft(*a.fft, work, kFftOrder);
+  }
+  for (int32_t k = 0; k < kBlockFrames; ++k) {
+    const double re = work[k].real();
+    const double im = work[k].imag();
+    a.magnitudes[k] = std::sqrt(re * re + im * im);
+  }
+  double* row = a.history[a.blocksFed].get();
+  int32_t bin = 0;
+  for (int32_t j = 0; j < kBandCount; ++j) {
+    row[j] = 0.0;
+    for (int32_t b = 0; b < a.bandWidths[j]; ++b) row[j] += a.magnitudes[bin++];
+    row[j] /= static_cast<double>(a.bandWidths[j]);
+  }
+  const auto h = static_cast<double>(a.historyLength);
+  for (int32_t j = 0; j < kBandCount; ++j) a.bandMeans[j] = a.bandMeans[j] + row[j] / h;
+}
+
+void BuildMasks(BeatAnalyzer& a) {
+  for (int32_t i = 0; i < a.historyLength; ++i) {
+    const double* row = a.history[i].get();
+    uint32_t word = 0;
+    // A comparison with a NaN is false and leaves the bit clear.
+    for (int32_t j = 0; j < kBandCount; ++j) {
+      if (a.bandMeans[j] <= row[j]) word |= uint32_t{1} << j;
+    }
+    a.beatMasks[i] = word;
+  }
+}
+
+}  // namespace
+
+BeatAnalyzer::~BeatAnalyzer() { ReleaseBeatAnalyzer(*this); }
+
+void PartitionBands(int32_t* widths, int32_t bandCount, int32_t binCount) {
+  if (widths == nullptr || bandCount <= 0 || binCount <= 0) return;
+  if (bandCount == 1) {
+    widths[0] = binCount;
+    return;
+  }
+  const double x = static_cast<double>(2 * int64_t{binCount} - 4 * int64_t{bandCount}) /
+                   static_cast<double>(int64_t{bandCount} * (bandCount - 1));
+  int64_t sum = 0;
+  for (int32_t i = 0; i < bandCount; ++i) {
+    const double product = static_cast<double>(i + 1) * x;
+    const double width = (2.0 - x) + product;
+    widths[i] = static_cast<int32_t>(width);
+    sum += widths[i];
+  }
+  widths[bandCount - 1] += static_cast<int32_t>(binCount - sum);
+}
+
+int32_t SetupBeatAnalyzer(BeatAnalyzer& a, int32_t historyLength) {
+  ReleaseBeatAnalyzer(a);
+  a.blockFrames = kBlockFrames;
+  a.bandCount = kBandCount;
+  a.historyLength = historyLength;
+  a.blocksFed = 0;
+  if (historyLength < 0 || historyLength > kMaxHistoryLength) return 0;
+  const auto h = static_cast<size_t>(historyLength);
+  if (!AllocateZeroed(a.bandWidths, kBandCount) || !AllocateZeroed(a.magnitudes, kBlockFrames) ||
+      !AllocateZeroed(a.bandMeans, kBandCount)) {
+    return 0;
+  }
+  a.history.reset(new (std::nothrow) std::unique_ptr<double[]>[h]);
+  if (!a.history) return 0;
+  for (size_t i = 0; i < h; ++i) {
+    if (!AllocateZeroed(a.history[i], kBandCount)) return 0;
+  }
+  if (!AllocateZeroed(a.beatMasks, h)) return 0;
+  a.fft.reset(new (std::nothrow) FftEngine);
+  if (!a.fft) return 0;
+  SetupFft(*a.fft, kFftOrder);
+  a.sampleCapacity = historyLength * kBlockFrames;
+  a.sampleCount = 0;
+  if (!AllocateZeroed(a.samples, static_cast<size_t>(a.sampleCapacity)) ||
+      !AllocateZeroed(a.fftBuffer, kBlockFrames)) {
+    return 0;
+  }
+  PartitionBands(a.bandWidths.get(), kBandCount, kBlockFrames);
+  return 1;
+}
+
+void ResetBeatAnalyzer(BeatAnalyzer& a) {
+  const auto h = static_cast<size_t>(std::max(a.historyLength, 0));
+  if (a.magnitudes) std::fill_n(a.magnitudes.get(), kBlockFrames, 0.0);
+  if (a.bandMeans) std::fill_n(a.bandMeans.get(), kBandCount, 0.0);
+  if (a.history) {
+    for (size_t i = 0; i < h; ++i) {
+      if (a.history[i]) std::fill_n(a.history[i].get(), kBandCount, 0.0);
+    }
+  }
+  if (a.beatMasks) std::fill_n(a.beatMasks.get(), h, 0u);
+  if (a.samples) std::fill_n(a.samples.get(), static_cast<size_t>(a.sampleCapacity), Complex(0.0, 0.0));
+  if (a.fftBuffer) std::fill_n(a.fftBuffer.get(), kBlockFrames, Complex(0.0, 0.0));
+  a.sampleCount = 0;
+  a.sampleCapacity = a.historyLength * kBlockFrames;
+  a.blocksFed = 0;
+  PartitionBands(a.bandWidths.get(), kBandCount, kBlockFrames);
+}
+
+int32_t FeedBeatAnalyzer(BeatAnalyzer& a, const uint8_t* block) {
+  if (block == nullptr || !a.samples || !a.fftBuffer || !a.history || !a.beatMasks) return 0;
+  if (a.sampleCapacity - a.sampleCount < kBlockFrames) return 0;
+  // The history has H rows: a further block before the next reset is refused.
+  if (a.blocksFed >= a.historyLength) return 0;
+
+  Complex* out = a.samples.get() + a.sampleCount;
+  for (int32_t n = 0; n < kBlockFrames; ++n) {
+    // Samples are read as unsigned 16-bit numbers: -1 (0xFFFF) becomes 1.0.
+    const double left = static_cast<double>(LoadU16(block + 4 * n)) / 65535.0;
+    const double right = static_cast<double>(LoadU16(block + 4 * n + 2)) / 65535.0;
+    out[n] = Complex(left, right);
+  }
+  a.sampleCount += kBlockFrames;
+
+  AnalyseLatestBlock(a);
+  a.blocksFed += 1;
+  if (a.blocksFed < a.historyLength) return 0;
+  BuildMasks(a);
+  a.sampleCount = 0;
+  return 1;
+}
+
+void ReleaseBeatAnalyzer(BeatAnalyzer& a) {
+  a.bandWidths.reset();
+  a.magnitudes.reset();
+  a.bandMeans.reset();
+  a.history.reset();
+  a.beatMasks.reset();
+  if (a.fft) ReleaseFft(*a.fft);
+  a.fft.reset();
+  a.samples.reset();
+  a.fftBuffer.reset();
+  a.sampleCapacity = 0;
+  a.sampleCount = 0;
+  a.blocksFed = 0;
+}
+
+bool AnalyseSplit(BeatAnalyzer& a, const uint8_t* splitBytes) {
+  ResetBeatAnalyzer(a);
+  int32_t done = 0;
+  for (int32_t k = 0; k < a.historyLength; ++k) {
+    done = FeedBeatAnalyzer(a, splitBytes + static_cast<size_t>(k) * kBlockFrames * 4);
+  }
+  return done == 1;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,63 @@
+// Reduces one split of sound to its beat masks: a 1024-point FFT per block of
+// 1024 frames, 32 sub-bands of increasing width, and one bit per band and
+// block that tells whether the block's band energy reaches the band's mean
+// over the split.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "analysis/fft.h"
+#include "common/sample_frame.h"
+
+namespace kestrune {
+
+inline constexpr int32_t kBlockFrames = 1024;  // also the FFT size
+inline constexpr int32_t kFftOrder = 10;
+inline constexpr int32_t kBandCount = 32;
+// Largest history that keeps historyLength * 1024 frames within 32 bits.
+inline constexpr int32_t kMaxHistoryLength = INT32_MAX / kBlockFrames;
+
+// One analyser per job; it owns every buffer it points to. Constructed with
+// every buffer absent; destruction releases them.
+struct BeatAnalyzer {
+  int32_t blockFrames = 0;
+  int32_t bandCount = 0;
+  int32_t historyLength = 0;                // H: blocks in one analysis
+  std::unique_ptr<int32_t[]> bandWidths;    // [32] bins per band, band 0 first
+  std::unique_ptr<double[]> magnitudes;     // [1024] spectrum of the latest block
+  std::unique_ptr<double[]> bandMeans;      // [32] running sum of energy / H
+  int32_t blocksFed = 0;                    // also the history row the next block fills
+  std::unique_ptr<std::unique_ptr<double[]>[]> history;  // H rows of [32] band energies
+  std::unique_ptr<uint32_t[]> beatMasks;    // [H] the output, block 0 first
+  std::unique_ptr<FftEngine> fft;
+  int32_t sampleCapacity = 0;               // H * 1024 frames
+  int32_t sampleCount = 0;
+  std::unique_ptr<Complex[]> samples;       // left + i*right, scaled to 0..1
+  std::unique_ptr<Complex[]> fftBuffer;     // [1024] the FFT's work area
+
+  BeatAnalyzer() = default;
+  ~BeatAnalyzer();
+  BeatAnalyzer(const BeatAnalyzer&) = delete;
+  BeatAnalyzer& operator=(const BeatAnalyzer&) = delete;
+};
+
+// Allocates and clears every buffer for H blocks; 1 on success, 0 when an
+// allocation fails (the caller still releases).
+int32_t SetupBeatAnalyzer(BeatAnalyzer& analyzer, int32_t historyLength);
+// Starts a new analysis with the same H.
+void ResetBeatAnalyzer(BeatAnalyzer& analyzer);
+// Analyses one block of 1024 frames (4096 bytes, little-endian, left first).
+// Returns 1 when this was the H-th block since the reset (beatMasks are then
+// valid), else 0. A block beyond the history is refused: 0, nothing changes.
+int32_t FeedBeatAnalyzer(BeatAnalyzer& analyzer, const uint8_t* block);
+void ReleaseBeatAnalyzer(BeatAnalyzer& analyzer);
+
+// Splits n bins into b bands of increasing width; the widths total n.
+void PartitionBands(int32_t* widths, int32_t bandCount, int32_t binCount);
+
+// Resets the analyser and feeds it the first H blocks of a split; true when
+// the masks are valid.
+bool AnalyseSplit(BeatAnalyzer& analyzer, const uint8_t* splitBytes);
+
+}  // namespace kestrune
