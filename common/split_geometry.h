@@ -26,3 +26,25 @@ inline SplitGeometry SplitGeometryFor(uint32_t milliseconds) {
 }
 
 }  // namespace kestrune
+
+namespace kestrune {
+
+// Note fractions of a tempo, in the order the main window lists them.
+inline constexpr const char* kNoteFractions[] = {"1/2", "1/4", "3/16", "1/8", "1/16"};
+
+// The split length in milliseconds for a tempo and a note fraction index, in
+// unsigned 32-bit arithmetic; any other index counts as a quarter note. A
+// tempo of 0 gives 0.
+inline uint32_t SplitFromTempo(uint32_t bpm, int32_t noteFraction) {
+  if (bpm == 0) return 0;
+  const uint32_t base = 60000u / bpm;  // one quarter note
+  switch (noteFraction) {
+    case 0: return base * 2u;
+    case 2: return base / 2u + base / 4u;
+    case 3: return base / 2u;
+    case 4: return base / 4u;
+    default: return base;
+  }
+}
+
+}  // namespace kestrune

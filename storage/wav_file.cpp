@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/sample_frame.h"
 #include "storage/wav_file_internal.h"
 
 namespace kestrune {
@@ -17,31 +18,15 @@ constexpr size_t kHeaderSize = 44;
 
 enum class Mapping { Required, Preferred, Never };
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 bool IdIs(const uint8_t* id, const char (&name)[5]) { return std::memcmp(id, name, 4) == 0; }
 
 void TakeFormat(WavInfo& info, const uint8_t* body) {
-  info.formatTag = Le16(body);
-  info.channels = Le16(body + 2);
-  info.sampleRate = Le32(body + 4);
-  info.byteRate = Le32(body + 8);
-  info.blockAlign = Le16(body + 12);
-  info.bitsPerSample = Le16(body + 14);
+  info.formatTag = LoadU16(body);
+  info.channels = LoadU16(body + 2);
+  info.sampleRate = LoadU32(body + 4);
+  info.byteRate = LoadU32(body + 8);
+  info.blockAlign = LoadU16(body + 12);
+  info.bitsPerSample = LoadU16(body + 14);
 }
 
 // The checks both walks share once the chunks are known. dataOffset may lie
@@ -71,7 +56,7 @@ bool WalkMapped(WavInfo& info, const uint8_t* bytes, uint64_t n) {
   // 64-bit positions: no declared size can wrap the walk back to an earlier chunk.
   for (uint64_t pos = 12; pos < n && n - pos >= kChunkHeaderSize;) {
     const uint8_t* id = bytes + pos;
-    uint32_t size = Le32(bytes + pos + 4);
+    uint32_t size = LoadU32(bytes + pos + 4);
     uint64_t body = pos + kChunkHeaderSize;
     if (IdIs(id, "fmt ")) {
       if (size < kFormatBytes || n - body < kFormatBytes) return false;
@@ -112,7 +97,7 @@ bool WalkFile(WavInfo& info) {
     int64_t got = file.ReadAt(pos, header, sizeof header);
     if (got == 0) break;  // the end of the file
     if (got != int64_t{kChunkHeaderSize}) return false;
-    uint32_t size = Le32(header + 4);
+    uint32_t size = LoadU32(header + 4);
     uint64_t body = pos + kChunkHeaderSize;
     if (body > kMaxFileSize) return false;  // the file grew past what we can describe
     if (IdIs(header, "fmt ")) {
@@ -206,19 +191,19 @@ bool MakeWavHeader(std::array<uint8_t, 44>& header, uint32_t dataBytes, uint32_t
   if (dataBytes > kMaxFileSize - 36) return false;
   uint8_t* h = header.data();
   std::memcpy(h, "RIFF", 4);
-  PutLe32(h + 4, dataBytes + 36);
+  StoreU32(h + 4, dataBytes + 36);
   std::memcpy(h + 8, "WAVE", 4);
   std::memcpy(h + 12, "fmt ", 4);
-  PutLe32(h + 16, kFormatBytes);
-  PutLe16(h + 20, formatTag);
-  PutLe16(h + 22, channels);
-  PutLe32(h + 24, sampleRate);
+  StoreU32(h + 16, kFormatBytes);
+  StoreU16(h + 20, formatTag);
+  StoreU16(h + 22, channels);
+  StoreU32(h + 24, sampleRate);
   // The byte rate field is 32 bits; an impossible rate keeps its low 32 bits.
-  PutLe32(h + 28, static_cast<uint32_t>(uint64_t{sampleRate} * blockAlign));
-  PutLe16(h + 32, blockAlign);
-  PutLe16(h + 34, bitsPerSample);
+  StoreU32(h + 28, static_cast<uint32_t>(uint64_t{sampleRate} * blockAlign));
+  StoreU16(h + 32, blockAlign);
+  StoreU16(h + 34, bitsPerSample);
   std::memcpy(h + 36, "data", 4);
-  PutLe32(h + 40, dataBytes);
+  StoreU32(h + 40, dataBytes);
   return true;
 }
 

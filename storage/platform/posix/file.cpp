@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <random>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -166,11 +167,26 @@ void MappedView::Unmap() {
 
 std::optional<std::filesystem::path> MakeUniqueFile(const std::filesystem::path& dir,
                                                     std::string_view prefix) {
-  std::string pattern = (dir / (std::string(prefix) + "XXXXXX")).string();
-  int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return std::nullopt;
-  ::close(fd);
-  return std::filesystem::path(pattern);
+  // Like mkstemp, but with the usual permissions (the umask applies), since
+  // the file may become a result the user keeps.
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name(prefix);
+    for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+    const std::filesystem::path candidate = dir / name;
+    int fd;
+    do {
+      fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+      ::close(fd);
+      return candidate;
+    }
+    if (errno != EEXIST) return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 std::filesystem::path TempFolder() {

@@ -1,0 +1,35 @@
+// kestrune-cli: the matching jobs for batch use and scripts.
+#include <iostream>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/commands.h"
+#include "cli/options.h"
+
+int main(int argc, char** argv) {
+  using namespace kestrune::cli;
+  CLI::App app("Kestrune: finds the stretches of a recording that sound like a piece of another", "kestrune-cli");
+  app.require_subcommand(1);
+  std::vector<Runner> runners = {AddMatchCommand(app), AddMasksCommand(app), AddDemoCommand(app)};
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "kestrune-cli: " << e.what() << " (run with --help for usage)\n";
+    return kExitUsage;
+  }
+  try {
+    for (const Runner& run : runners) {
+      const int status = run();
+      if (status >= 0) return status;
+    }
+  } catch (const UsageError& e) {
+    std::cerr << "kestrune-cli: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  return kExitUsage;
+}

@@ -1,0 +1,94 @@
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "cli/terminal_host.h"
+#include "common/sample_frame.h"
+#include "common/split_geometry.h"
+#include "matching/match_settings.h"
+#include "matching/match_steps.h"
+#include "matching/source_splits.h"
+
+namespace kestrune::cli {
+namespace {
+
+struct MasksOptions {
+  std::string file, splitMs;
+  bool json = false, quiet = false;
+};
+
+struct MasksJob {
+  std::filesystem::path path;
+  uint32_t splitMilliseconds = 0;
+  JobHost* host = nullptr;
+  std::unique_ptr<SourceSplitTable> table;
+};
+
+bool MasksWorker(WorkerContext* context) {
+  auto& job = *static_cast<MasksJob*>(context->pUserData);
+  WavInfo info;
+  if (!OpenWavFile(info, job.path, false) || !CheckWavFormat(info, job.host)) return false;
+  const SplitGeometry g = SplitGeometryFor(job.splitMilliseconds);
+  BeatAnalyzer analyzer;
+  std::vector<uint8_t> buffer;
+  try {
+    job.table = std::make_unique<SourceSplitTable>(SourceSplitCount(info, g), g.blocksPerSplit);
+    buffer.resize(g.bytesPerSplit);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!SetupBeatAnalyzer(analyzer, static_cast<int32_t>(g.blocksPerSplit))) return false;
+  SetProgressText(context, "Prepare source beats information..");
+  return PrepareSourceSplits(info, g, analyzer, buffer.data(), *job.table, context);
+}
+
+}  // namespace
+
+Runner AddMasksCommand(CLI::App& app) {
+  auto o = std::make_shared<MasksOptions>();
+  CLI::App* cmd = app.add_subcommand("masks", "Print the beat mask words of every split of a WAV file");
+  cmd->add_option("file", o->file, "WAV file")->required();
+  cmd->add_option("--split-ms", o->splitMs, "Split length in milliseconds (100..5000)")->required();
+  cmd->add_flag("--json", o->json, "Print JSON");
+  cmd->add_flag("--quiet", o->quiet, "No progress bar");
+
+  return [cmd, o]() -> int {
+    if (!cmd->parsed()) return -1;
+    MasksJob job;
+    job.path = o->file;
+    job.splitMilliseconds = RangedValue("--split-ms", o->splitMs, 100, 5000);
+    TerminalHost host(o->quiet);
+    job.host = &host;
+    if (host.RunProgress("Calculating masks", MasksWorker, &job) != PD_SUCCEEDED) {
+      host.ShowMessage(kProcessFailedMessage, kCaption);
+      return kExitFailed;
+    }
+    const SourceSplitTable& table = *job.table;
+    const uint32_t blocks = SplitGeometryFor(job.splitMilliseconds).blocksPerSplit;
+    auto word = [&](uint32_t i, uint32_t k) { return LoadU32(table.Masks(i) + 4 * size_t{k}); };
+    if (o->json) {
+      nlohmann::json splits = nlohmann::json::array();
+      for (uint32_t i = 0; i < table.Count(); ++i) {
+        nlohmann::json words = nlohmann::json::array();
+        for (uint32_t k = 0; k < blocks; ++k) words.push_back(word(i, k));
+        splits.push_back(std::move(words));
+      }
+      std::cout << nlohmann::json{{"blocks_per_split", blocks}, {"splits", std::move(splits)}}.dump() << "\n";
+    } else {
+      for (uint32_t i = 0; i < table.Count(); ++i) {
+        std::printf("%u:", i);
+        for (uint32_t k = 0; k < blocks; ++k) std::printf(" %08X", word(i, k));
+        std::printf("\n");
+      }
+    }
+    return kExitOk;
+  };
+}
+
+}  // namespace kestrune::cli

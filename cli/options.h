@@ -1,0 +1,26 @@
+// Checks of numeric options, with the main window's messages.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace kestrune::cli {
+
+// A wrong option value; what() is the message to show. Exit status 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses text as an unsigned decimal number within lo..hi, or throws
+// UsageError naming the option.
+uint32_t RangedValue(const std::string& option, const std::string& text, uint32_t lo, uint32_t hi);
+
+// "1/2", "1/4", "3/16", "1/8", "1/16" to their index, or throws UsageError.
+int32_t NoteFractionIndex(const std::string& text);
+
+// A folder with a trailing separator; the current folder when empty.
+std::string OutputFolder(const std::string& text);
+
+}  // namespace kestrune::cli

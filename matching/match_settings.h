@@ -1,0 +1,46 @@
+// The settings of one matching job, filled from the main window or the
+// command line and read by the job for the whole run.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "common/worker.h"
+
+namespace kestrune {
+
+// Optional listener for what a run finds and writes (the command line's JSON
+// report uses it). Called on the job's thread.
+class MatchObserver {
+ public:
+  virtual ~MatchObserver() = default;
+  virtual void OnGeometry(uint32_t framesPerSplit, uint32_t blocksPerSplit, uint32_t sourceSplits) = 0;
+  // A candidate split written for a template split, in the order written.
+  virtual void OnMatch(uint32_t templateIndex, uint32_t sourceSplit, uint32_t agreement) = 0;
+  // A result file finished: templateIndex is the template split it holds in
+  // separate-files mode, or -1 for the one file of the run.
+  virtual void OnResultFile(int64_t templateIndex, const std::filesystem::path& path, bool written) = 0;
+};
+
+struct MatchSettings {
+  std::string outputFolder;        // plain prefix of every result path; ends with a separator
+  std::filesystem::path sourcePath;  // a WAV file, or a splits database
+  std::filesystem::path samplePath;
+  uint32_t splitMilliseconds = 500;  // not used with a splits database
+  uint32_t startOffset = 0;          // whole splits of the sample skipped
+  uint32_t fragmentLength = 2;       // consecutive template splits
+  uint32_t minSimilarity = 35;       // percent
+  bool declick = false;
+  bool separateFiles = false;        // one result file per template split
+  JobHost* ownerWindow = nullptr;    // shows messages and runs the conversion
+  MatchObserver* observer = nullptr;
+};
+
+inline constexpr char kCaption[] = "Sound processing";
+inline constexpr char kFormatMessage[] = "Only 44 kHz 2 chanels PCM wav files supported";
+inline constexpr char kConvertFailedMessage[] = "Error occurs while converting sound.";
+inline constexpr char kProcessFailedMessage[] = "Error occurs while processing sound.";
+inline constexpr char kPleaseWait[] = "Please Wait...";
+
+}  // namespace kestrune

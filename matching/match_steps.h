@@ -1,0 +1,67 @@
+// The steps that both matching jobs share: the format check, the template
+// splits of the sample, the selection walk and the result files.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/beat_analyzer.h"
+#include "common/split_geometry.h"
+#include "common/worker.h"
+#include "matching/match_settings.h"
+#include "matching/similarity.h"
+#include "storage/platform/file.h"
+#include "storage/wav_file.h"
+
+namespace kestrune {
+
+// PCM, 2 channels, 16 bits, 44100 Hz and 4 bytes a frame; otherwise shows the
+// format message through host and returns false.
+bool CheckWavFormat(const WavInfo& info, JobHost* host);
+
+// "Template split - %d, src split written - %d", both counted from 0.
+std::string TemplateWrittenText(uint32_t templateIndex, uint32_t sourceSplit);
+
+// True once the user asked the run to stop.
+bool Terminated(const WorkerContext* context);
+
+// Reads template split j of the sample (from split startOffset + j) into
+// buffer and leaves its masks in the analyser. False when the split does not
+// lie wholly inside the sample.
+bool AnalyseTemplateSplit(WavInfo& sample, const MatchSettings& settings, const SplitGeometry& g,
+                          uint32_t j, uint8_t* buffer, BeatAnalyzer& analyzer);
+
+// Scores every candidate against the analyser's masks, ranks them and
+// returns how many leading ranked positions are taken.
+uint32_t RankAndSelect(const BeatAnalyzer& analyzer, const SplitGeometry& g, uint32_t candidateCount,
+                       const MaskTable& candidates, uint32_t minSimilarity,
+                       std::vector<CandidateScore>& scores);
+
+// One result in the making: a temporary raw file in the temporary folder,
+// converted into a WAV file when complete. The temporary file is removed on
+// every way out.
+class ResultWriter {
+ public:
+  explicit ResultWriter(const MatchSettings& settings) : settings_(settings) {}
+  ~ResultWriter();
+  ResultWriter(const ResultWriter&) = delete;
+  ResultWriter& operator=(const ResultWriter&) = delete;
+
+  bool Begin();
+  bool Append(const uint8_t* bytes, size_t count);
+  // Flushes, converts (unless the result is empty and skipEmpty is set), then
+  // closes and removes the temporary file. templateIndex names the result
+  // of one template split; without it the result of the whole run.
+  void Finish(std::optional<uint32_t> templateIndex, bool skipEmpty);
+
+ private:
+  void Discard();
+  const MatchSettings& settings_;
+  std::filesystem::path tempPath_;
+  platform::File temp_;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,13 @@
+#include "matching/match_workers.h"
+
+#include "matching/match_settings.h"
+#include "matching/wav_match_job.h"
+
+namespace kestrune {
+
+bool WavMatchWorker(WorkerContext* context) {
+  SetProgressText(context, kPleaseWait);
+  return MatchWavSource(*static_cast<const MatchSettings*>(context->pUserData), context);
+}
+
+}  // namespace kestrune

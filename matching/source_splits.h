@@ -1,0 +1,44 @@
+// The analysed splits of a WAV source: for each split its first frame and its
+// beat masks, in one contiguous table in source order.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "analysis/beat_analyzer.h"
+#include "common/split_geometry.h"
+#include "common/worker.h"
+#include "matching/similarity.h"
+#include "storage/wav_file.h"
+
+namespace kestrune {
+
+class SourceSplitTable {
+ public:
+  // Throws std::bad_alloc when the table does not fit in memory.
+  SourceSplitTable(uint32_t splitCount, uint32_t blocksPerSplit);
+
+  uint32_t Count() const { return count_; }
+  size_t RecordSize() const { return 4 + 4 * size_t{blocks_}; }
+  uint32_t FramePosition(uint32_t index) const;
+  const uint8_t* Masks(uint32_t index) const { return Record(index) + 4; }
+  MaskTable Table() const { return MaskTable{bytes_.data(), RecordSize(), 4}; }
+  void Store(uint32_t index, uint32_t framePosition, const uint32_t* masks);
+
+ private:
+  const uint8_t* Record(uint32_t index) const { return bytes_.data() + size_t{index} * RecordSize(); }
+  uint32_t count_;
+  uint32_t blocks_;
+  std::vector<uint8_t> bytes_;
+};
+
+// Splits of framesPerSplit frames that the source holds whole.
+uint32_t SourceSplitCount(const WavInfo& source, const SplitGeometry& g);
+
+// Reads and analyses every split of the source into table, sending the
+// percent after each split. False when a read comes back short or the run
+// is stopped.
+bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, BeatAnalyzer& analyzer,
+                         uint8_t* buffer, SourceSplitTable& table, WorkerContext* context);
+
+}  // namespace kestrune

@@ -1,0 +1,9 @@
+#include "storage/platform/terminal.h"
+
+#include <unistd.h>
+
+namespace kestrune::platform {
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+}  // namespace kestrune::platform
