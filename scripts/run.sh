@@ -4,6 +4,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
-cd "${KESTRUNE_BUILD_DIR:-$root/build}"
-# Until the command-line front end exists, the main job is the core's own check.
-ctest --output-on-failure -j "$(nproc)"
+build=${KESTRUNE_BUILD_DIR:-$root/build}
+# The demonstration: a synthesised groove, a re-arranged piece of it, and the search.
+"$build/cli/kestrune-cli" demo "$@"

@@ -1,0 +1,190 @@
+// kestrune-cli run as a user runs it: exit statuses, messages and JSON.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "common/sample_frame.h"
+#include "support/temp_dir.h"
+#include "support/wav_builder.h"
+
+namespace kestrune {
+namespace {
+
+using test::TempDir;
+using test::WriteBytes;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Outcome RunCli(const std::string& args, const TempDir& dir) {
+  const auto errPath = dir / "stderr.txt";
+  const std::string command = std::string(KESTRUNE_CLI) + " " + args + " 2>'" + errPath.string() + "'";
+  Outcome o;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return o;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) o.out.append(buf.data(), n);
+  const int raw = pclose(pipe);
+  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::ifstream err(errPath);
+  o.err.assign(std::istreambuf_iterator<char>(err), {});
+  return o;
+}
+
+std::vector<uint8_t> Noise(size_t bytes, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> out(bytes);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
+}
+
+std::vector<uint8_t> Wav(const std::vector<uint8_t>& data, uint16_t channels = 2) {
+  test::WavBuilder b;
+  b.RiffHeader(static_cast<uint32_t>(36 + data.size())).Fmt(1, channels, 44100, channels * 2, 16).Chunk("data", data);
+  return b.bytes();
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Source: 20 splits of 100 ms noise; sample: source splits 4 and 11.
+    source = Noise(20 * 17640, 5);
+    std::vector<uint8_t> sample(2 * 17640);
+    std::copy_n(source.data() + 4 * 17640, 17640, sample.data());
+    std::copy_n(source.data() + 11 * 17640, 17640, sample.data() + 17640);
+    WriteBytes(dir / "source.wav", Wav(source));
+    WriteBytes(dir / "sample.wav", Wav(sample));
+  }
+  std::string Files() const {
+    return "--source '" + (dir / "source.wav").string() + "' --sample '" + (dir / "sample.wav").string() + "'";
+  }
+  std::string Out() const { return " --output '" + dir.path().string() + "'"; }
+
+  TempDir dir;
+  std::vector<uint8_t> source;
+};
+
+TEST_F(Cli, MatchPrintsTheJsonReportAndWritesTheResult) {
+  const auto o = RunCli("match " + Files() + Out() + " --split-ms 100 --min-similarity 100 --json", dir);
+  ASSERT_EQ(o.status, 0) << o.err;
+  const auto j = nlohmann::json::parse(o.out);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : j.items()) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"blocks_per_split", "frames_per_split", "source_splits", "split_ms", "templates"}));
+  EXPECT_EQ(j["split_ms"], 100);
+  EXPECT_EQ(j["frames_per_split"], 4410);
+  EXPECT_EQ(j["blocks_per_split"], 4);
+  EXPECT_EQ(j["source_splits"], 20);
+  ASSERT_EQ(j["templates"].size(), 2u);
+  const std::string file = (dir / "sample_rest.wav").string();
+  for (int t = 0; t < 2; ++t) {
+    const auto& entry = j["templates"][t];
+    EXPECT_EQ(entry["template"], t);
+    EXPECT_EQ(entry["file"], file);
+    ASSERT_EQ(entry["matches"].size(), 1u);
+    EXPECT_EQ(entry["matches"][0]["split"], t == 0 ? 4 : 11);
+    EXPECT_EQ(entry["matches"][0]["agreement"], 128);
+    EXPECT_EQ(entry["matches"][0]["similarity"], 100.0);
+  }
+  EXPECT_EQ(std::filesystem::file_size(file), 44u + 2 * 17640);
+}
+
+TEST_F(Cli, SimilarityIsTheExactQuotient) {
+  const auto o = RunCli("match " + Files() + Out() + " --split-ms 100 --min-similarity 1 --fragment-length 1 --json", dir);
+  ASSERT_EQ(o.status, 0) << o.err;
+  const auto matches = nlohmann::json::parse(o.out)["templates"][0]["matches"];
+  ASSERT_EQ(matches.size(), 20u);
+  for (const auto& m : matches) EXPECT_EQ(m["similarity"].get<double>(), m["agreement"].get<uint32_t>() * 100.0 / 128.0);
+}
+
+TEST_F(Cli, UsageErrorsNameTheOptionAndExitWithTwo) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {" --split-ms 99", "--split-ms: Please enter an integer between 100 and 5000."},
+      {" --split-ms 5001", "--split-ms: Please enter an integer between 100 and 5000."},
+      {" --fragment-length 51", "--fragment-length: Please enter an integer between 1 and 50."},
+      {" --min-similarity 0", "--min-similarity: Please enter an integer between 1 and 100."},
+      {" --start-offset 50001", "--start-offset: Please enter an integer between 0 and 50000."},
+      {" --bpm 201", "--bpm: Please enter an integer between 10 and 200."},
+      {" --start-offset x1", "--start-offset: Please enter a positive integer."},
+      {" --bpm 160 --note 1/16", "gives a split length of 93 ms"},
+      {" --split-ms 500 --bpm 120", "excludes"},
+      {" --frobnicate", "--frobnicate"},
+      {" --split-ms", "--split-ms"},
+  };
+  for (const auto& [args, message] : cases) {
+    const auto o = RunCli("match " + Files() + Out() + args, dir);
+    EXPECT_EQ(o.status, 2) << args;
+    EXPECT_NE(o.err.find(message), std::string::npos) << args << ": " << o.err;
+    EXPECT_TRUE(o.out.empty()) << args;
+  }
+  EXPECT_EQ(RunCli("", dir).status, 2);
+  EXPECT_EQ(RunCli("match --help", dir).status, 0);
+}
+
+TEST_F(Cli, FailedJobsAndUnwritableResultsExitWithOne) {
+  WriteBytes(dir / "mono.wav", Wav(Noise(8820, 1), 1));
+  auto o = RunCli("match --source '" + (dir / "mono.wav").string() + "' --sample '" + (dir / "sample.wav").string() +
+                      "'" + Out() + " --json",
+                  dir);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("Sound processing: Only 44 kHz 2 chanels PCM wav files supported"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("Error occurs while processing sound."), std::string::npos);
+  EXPECT_TRUE(o.out.empty());
+
+  // The output folder is never created: the conversion fails with its message.
+  o = RunCli("match " + Files() + " --output '" + (dir / "nowhere").string() + "' --split-ms 100 --json", dir);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("Error occurs while converting sound."), std::string::npos) << o.err;
+  EXPECT_TRUE(nlohmann::json::parse(o.out)["templates"][0]["file"].is_null());
+  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+}
+
+TEST_F(Cli, TempoModeDerivesTheSplitLength) {
+  const auto o = RunCli("match " + Files() + Out() + " --bpm 150 --note 1/16 --json", dir);
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(nlohmann::json::parse(o.out)["split_ms"], 100);
+}
+
+TEST_F(Cli, MasksOfTheFormulaSignalMatchTheRecordedWords) {
+  std::ifstream in(std::string(KESTRUNE_TEST_DATA) + "/golden_masks.json");
+  const auto golden = nlohmann::json::parse(in);
+  std::vector<uint8_t> data(88200 * 4);
+  uint32_t x = 12345;
+  for (uint32_t n = 0; n < 88200; ++n) {
+    x = x * 1103515245u + 12345u;
+    const int32_t left = static_cast<int32_t>((x >> 16) % 16384) - 8192 + (n % 100 < 50 ? 6000 : -6000);
+    const int32_t right = (n / 2205) % 4 == 3 ? 0 : static_cast<int32_t>((n * 7919u) % 65536) - 32768;
+    StoreU16(&data[4 * n], static_cast<uint16_t>(left));
+    StoreU16(&data[4 * n + 2], static_cast<uint16_t>(right));
+  }
+  WriteBytes(dir / "golden.wav", Wav(data));
+  const auto o = RunCli("masks '" + (dir / "golden.wav").string() + "' --split-ms 500 --json", dir);
+  ASSERT_EQ(o.status, 0) << o.err;
+  const auto j = nlohmann::json::parse(o.out);
+  EXPECT_EQ(j["blocks_per_split"], 21);
+  EXPECT_EQ(j["splits"], golden["masks_500ms"]);
+
+  const auto text = RunCli("masks '" + (dir / "golden.wav").string() + "' --split-ms 100", dir);
+  ASSERT_EQ(text.status, 0);
+  EXPECT_EQ(text.out.substr(0, 40), "0: 064D8400 69A238A9 D9D96B57 D43E67DE\n1");
+}
+
+TEST_F(Cli, DemoFindsThePieceInTheGroove) {
+  const auto o = RunCli("demo '" + (dir / "demo").string() + "' --quiet", dir);
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("template split 0: source split 9 (100.0 %)"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("template split 3: source split 4 (100.0 %)"), std::string::npos) << o.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "demo" / "piece_rest.wav"));
+}
+
+}  // namespace
+}  // namespace kestrune
