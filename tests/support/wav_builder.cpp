@@ -1,20 +1,23 @@
 #include "support/wav_builder.h"
 
+#include <stdexcept>
+
 namespace kestrune::test {
 
 WavBuilder& WavBuilder::Raw(const std::string& fourBytes) {
+  if (fourBytes.size() != 4) throw std::invalid_argument("a chunk identifier has 4 bytes");
   bytes_.insert(bytes_.end(), fourBytes.begin(), fourBytes.end());
   return *this;
 }
 
 WavBuilder& WavBuilder::U16(uint16_t v) {
-  bytes_.push_back(static_cast<uint8_t>(v));
+  bytes_.push_back(static_cast<uint8_t>(v & 0xFF));
   bytes_.push_back(static_cast<uint8_t>(v >> 8));
   return *this;
 }
 
 WavBuilder& WavBuilder::U32(uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(static_cast<uint8_t>(v >> shift));
   return *this;
 }
 
@@ -30,7 +33,7 @@ WavBuilder& WavBuilder::Fmt(uint16_t tag, uint16_t channels, uint32_t rate, uint
   WavBuilder body;
   body.U16(tag).U16(channels).U32(rate).U32(rate * blockAlign).U16(blockAlign).U16(bits);
   std::vector<uint8_t> b = body.bytes();
-  b.resize(size, 0);
+  b.resize(size);  // cut short, or padded with zeros (an extension size and the like)
   return ChunkHeader("fmt ", size).Bytes(b);
 }
 
@@ -41,21 +44,18 @@ WavBuilder& WavBuilder::Chunk(const std::string& id, const std::vector<uint8_t>&
 WavBuilder& WavBuilder::ChunkHeader(const std::string& id, uint32_t size) { return Raw(id).U32(size); }
 
 std::vector<uint8_t> FrameBytes(const std::vector<int16_t>& interleaved) {
-  std::vector<uint8_t> out;
-  out.reserve(interleaved.size() * 2);
-  for (int16_t s : interleaved) {
-    auto u = static_cast<uint16_t>(s);
-    out.push_back(static_cast<uint8_t>(u));
-    out.push_back(static_cast<uint8_t>(u >> 8));
-  }
-  return out;
+  WavBuilder b;
+  for (int16_t s : interleaved) b.U16(static_cast<uint16_t>(s));
+  return b.bytes();
 }
 
 std::vector<uint8_t> StereoWav(const std::vector<int16_t>& interleaved) {
-  std::vector<uint8_t> data = FrameBytes(interleaved);
-  WavBuilder b;
-  b.RiffHeader(static_cast<uint32_t>(36 + data.size())).Fmt(1, 2, 44100, 4, 16).Chunk("data", data);
-  return b.bytes();
+  std::vector<uint8_t> samples = FrameBytes(interleaved);
+  return WavBuilder()
+      .RiffHeader(static_cast<uint32_t>(36 + samples.size()))
+      .Fmt(1, 2, 44100, 4, 16)
+      .Chunk("data", samples)
+      .bytes();
 }
 
 }  // namespace kestrune::test
