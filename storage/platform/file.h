@@ -93,4 +93,20 @@ std::optional<std::filesystem::path> MakeUniqueFile(const std::filesystem::path&
 std::filesystem::path TempFolder();
 bool RemoveFile(const std::filesystem::path& path);
 
+// What a path names, without following a final symbolic link.
+enum class PathKind { None, File, Folder, Other };
+PathKind KindOf(const std::filesystem::path& path);
+
+// Creates a folder; false when it cannot be made or something is already there.
+bool CreateFolder(const std::filesystem::path& path);
+// Creates a new empty folder with a unique name starting with prefix in dir.
+std::optional<std::filesystem::path> MakeUniqueFolder(const std::filesystem::path& dir,
+                                                      std::string_view prefix);
+// Gives from the name to, within one file system. A file at to is replaced in
+// one step; a folder replaces only an empty folder.
+bool RenamePath(const std::filesystem::path& from, const std::filesystem::path& to);
+// Removes a file or a folder with everything in it; symbolic links inside are
+// removed, never followed. True when nothing is left at path.
+bool RemoveTree(const std::filesystem::path& path);
+
 }  // namespace kestrune::platform

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <system_error>
@@ -196,5 +198,32 @@ std::filesystem::path TempFolder() {
 }
 
 bool RemoveFile(const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0; }
+
+PathKind KindOf(const std::filesystem::path& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return PathKind::None;
+  if (S_ISREG(st.st_mode)) return PathKind::File;
+  if (S_ISDIR(st.st_mode)) return PathKind::Folder;
+  return PathKind::Other;
+}
+
+bool CreateFolder(const std::filesystem::path& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+
+std::optional<std::filesystem::path> MakeUniqueFolder(const std::filesystem::path& dir,
+                                                      std::string_view prefix) {
+  std::string pattern = (dir / (std::string(prefix) + "XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) return std::nullopt;
+  return std::filesystem::path(pattern);
+}
+
+bool RenamePath(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveTree(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+  return !ec && KindOf(path) == PathKind::None;
+}
 
 }  // namespace kestrune::platform
