@@ -17,5 +17,7 @@ inline constexpr int kExitUsage = 2;
 Runner AddMatchCommand(CLI::App& app);
 Runner AddMasksCommand(CLI::App& app);
 Runner AddDemoCommand(CLI::App& app);
+Runner AddTempoCommand(CLI::App& app);
+Runner AddBuildDbCommand(CLI::App& app);
 
 }  // namespace kestrune::cli

@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "analysis/tempo_worker.h"
 #include "cli/commands.h"
 #include "cli/demo_sound.h"
 #include "cli/match_command.h"
@@ -65,8 +66,15 @@ Runner AddDemoCommand(CLI::App& app) {
       return kExitFailed;
     }
     std::cout << "source: " << source.string() << " (16 s of drums and bass at 120 BPM)\n"
-              << "sample: " << sample.string() << " (beats 9, 10, 3, 4, 22, 23, 24, 25 of the source)\n"
-              << "matching the first 4 beats of the sample, 500 ms splits, 80 % minimum similarity\n";
+              << "sample: " << sample.string() << " (beats 9, 10, 3, 4, 22, 23, 24, 25 of the source)\n";
+
+    TempoRequest tempo;
+    tempo.sourcePath = source;
+    TerminalHost host(o->quiet);
+    if (host.RunProgress("Calculating BPM", TempoWorker, &tempo) == PD_SUCCEEDED) {
+      std::printf("estimated tempo of the source: %.1f BPM\n", tempo.tempo);
+    }
+    std::cout << "matching the first 4 beats of the sample, 500 ms splits, 80 % minimum similarity\n";
 
     MatchSettings settings;
     settings.sourcePath = source;
@@ -75,8 +83,7 @@ Runner AddDemoCommand(CLI::App& app) {
     settings.fragmentLength = 4;
     settings.minSimilarity = 80;
     settings.outputFolder = OutputFolder(folder.string());
-    TerminalHost host(o->quiet);
-    MatchReport report(settings.splitMilliseconds);
+    MatchReport report;
     if (!RunMatch(settings, host, report)) return kExitFailed;
     const auto json = report.ToJson(settings.fragmentLength);
     for (const auto& t : json["templates"]) {

@@ -59,14 +59,15 @@ std::vector<int16_t> SynthesiseGroove() {
     for (uint32_t f = 0; f < kDemoBeatFrames; ++f) {
       const double t = f / kRate;
       const double eighth = std::fmod(t, 0.25);
-      double drums = backbeat ? Snare(t, noise) : Kick(t);
+      // Four on the floor, a snare on the back beats.
+      double drums = Kick(t) + (backbeat ? Snare(t, noise) : 0.0);
       if (fill && t >= 0.25) drums += Snare(t - 0.25, noise);
-      if (beat % 4 == 2 && t >= 0.375) drums += Kick(t - 0.375);
       const double hats = Hat(eighth, beat % 4 == 3 && t >= 0.25 ? 0.06 : 0.012, noise);
       const double bass = Bass(t, kNotes[beat]);
+      const double hiss = 0.03 * noise.Next();  // a tape-like floor under everything
       const size_t at = 2 * (size_t{beat} * kDemoBeatFrames + f);
-      out[at] = Clip(drums + 0.8 * bass + 0.6 * hats);
-      out[at + 1] = Clip(drums + bass + 1.2 * hats);
+      out[at] = Clip(drums + 0.8 * bass + 0.6 * hats + hiss);
+      out[at + 1] = Clip(drums + bass + 1.2 * hats + hiss);
     }
   }
   return out;

@@ -14,7 +14,7 @@ namespace kestrune::cli {
 namespace {
 
 struct MatchOptions {
-  std::string source, sample, splitMs, bpm, note, startOffset = "0", fragmentLength = "2",
+  std::string source, database, sample, splitMs, bpm, note, startOffset = "0", fragmentLength = "2",
       minSimilarity = "35", output;
   bool declick = false, separate = false, json = false, quiet = false;
 };
@@ -37,10 +37,11 @@ uint32_t SplitLength(const MatchOptions& o) {
 
 }  // namespace
 
-bool RunMatch(MatchSettings& settings, TerminalHost& host, MatchReport& report) {
+bool RunMatch(MatchSettings& settings, TerminalHost& host, MatchReport& report, bool fromDatabase) {
   settings.ownerWindow = &host;
   settings.observer = &report;
-  const int code = host.RunProgress("Processing sound.", WavMatchWorker, &settings);
+  const int code =
+      host.RunProgress("Processing sound.", fromDatabase ? DatabaseMatchWorker : WavMatchWorker, &settings);
   if (code == PD_SUCCEEDED) return true;
   host.ShowMessage(kProcessFailedMessage, kCaption);
   return false;
@@ -49,12 +50,16 @@ bool RunMatch(MatchSettings& settings, TerminalHost& host, MatchReport& report) 
 Runner AddMatchCommand(CLI::App& app) {
   auto o = std::make_shared<MatchOptions>();
   CLI::App* cmd = app.add_subcommand("match", "Find the stretches of a source that sound like a piece of a sample");
-  cmd->add_option("--source", o->source, "Source WAV file to search in")->required();
+  auto* source = cmd->add_option("--source", o->source, "Source WAV file to search in");
+  auto* database = cmd->add_option("--database", o->database, "Splits database (.qlmx) to search in instead");
+  source->excludes(database);
   cmd->add_option("--sample", o->sample, "Sample WAV file to find")->required();
   auto* split = cmd->add_option("--split-ms", o->splitMs, "Split length in milliseconds (100..5000, default 500)");
   auto* bpm = cmd->add_option("--bpm", o->bpm, "Tempo in BPM (10..200, default 120); the split length follows the note");
   auto* note = cmd->add_option("--note", o->note, "Note fraction of the tempo: 1/2, 1/4, 3/16, 1/8, 1/16 (default 1/4)");
   split->excludes(bpm)->excludes(note);
+  // A database fixes its own split length.
+  database->excludes(split)->excludes(bpm)->excludes(note);
   cmd->add_option("--start-offset", o->startOffset, "Splits of the sample skipped (0..50000, default 0)");
   cmd->add_option("--fragment-length", o->fragmentLength, "Consecutive template splits (1..50, default 2)");
   cmd->add_option("--min-similarity", o->minSimilarity, "Minimum similarity in percent (1..100, default 35)");
@@ -66,10 +71,12 @@ Runner AddMatchCommand(CLI::App& app) {
 
   return [cmd, o]() -> int {
     if (!cmd->parsed()) return -1;
+    if (o->source.empty() == o->database.empty()) throw UsageError("one of --source and --database is required");
+    const bool fromDatabase = !o->database.empty();
     MatchSettings settings;
-    settings.sourcePath = o->source;
+    settings.sourcePath = fromDatabase ? o->database : o->source;
     settings.samplePath = o->sample;
-    settings.splitMilliseconds = SplitLength(*o);
+    settings.splitMilliseconds = fromDatabase ? 0 : SplitLength(*o);
     settings.startOffset = RangedValue("--start-offset", o->startOffset, 0, 50000);
     settings.fragmentLength = RangedValue("--fragment-length", o->fragmentLength, 1, 50);
     settings.minSimilarity = RangedValue("--min-similarity", o->minSimilarity, 1, 100);
@@ -78,8 +85,8 @@ Runner AddMatchCommand(CLI::App& app) {
     settings.outputFolder = OutputFolder(o->output);
 
     TerminalHost host(o->quiet);
-    MatchReport report(settings.splitMilliseconds);
-    const bool succeeded = RunMatch(settings, host, report);
+    MatchReport report;
+    const bool succeeded = RunMatch(settings, host, report, fromDatabase);
     // A failed job prints nothing on standard output.
     if (succeeded && o->json) {
       std::cout << report.ToJson(settings.fragmentLength).dump(1) << "\n";

@@ -9,6 +9,6 @@ namespace kestrune::cli {
 
 // Runs the job behind a terminal progress run; prints "Error occurs while
 // processing sound." when it fails. True when the job succeeded.
-bool RunMatch(MatchSettings& settings, TerminalHost& host, MatchReport& report);
+bool RunMatch(MatchSettings& settings, TerminalHost& host, MatchReport& report, bool fromDatabase = false);
 
 }  // namespace kestrune::cli

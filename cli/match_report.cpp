@@ -4,7 +4,9 @@
 
 namespace kestrune::cli {
 
-void MatchReport::OnGeometry(uint32_t framesPerSplit, uint32_t blocksPerSplit, uint32_t sourceSplits) {
+void MatchReport::OnGeometry(uint32_t splitMilliseconds, uint32_t framesPerSplit, uint32_t blocksPerSplit,
+                             uint32_t sourceSplits) {
+  splitMilliseconds_ = splitMilliseconds;
   framesPerSplit_ = framesPerSplit;
   blocksPerSplit_ = blocksPerSplit;
   sourceSplits_ = sourceSplits;

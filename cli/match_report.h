@@ -14,12 +14,11 @@ namespace kestrune::cli {
 
 class MatchReport : public MatchObserver {
  public:
-  explicit MatchReport(uint32_t splitMilliseconds) : splitMilliseconds_(splitMilliseconds) {}
-  void OnGeometry(uint32_t framesPerSplit, uint32_t blocksPerSplit, uint32_t sourceSplits) override;
+  void OnGeometry(uint32_t splitMilliseconds, uint32_t framesPerSplit, uint32_t blocksPerSplit,
+                  uint32_t sourceSplits) override;
   void OnMatch(uint32_t templateIndex, uint32_t sourceSplit, uint32_t agreement) override;
   void OnResultFile(int64_t templateIndex, const std::filesystem::path& path, bool written) override;
 
-  void SetSplitMilliseconds(uint32_t ms) { splitMilliseconds_ = ms; }
   // True when every result file that was attempted was written.
   bool AllWritten() const { return allWritten_; }
   nlohmann::json ToJson(uint32_t fragmentLength) const;
@@ -37,7 +36,7 @@ class MatchReport : public MatchObserver {
   };
   Template& At(uint32_t index);
 
-  uint32_t splitMilliseconds_;
+  uint32_t splitMilliseconds_ = 0;
   uint32_t framesPerSplit_ = 0;
   uint32_t blocksPerSplit_ = 0;
   uint32_t sourceSplits_ = 0;

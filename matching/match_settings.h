@@ -15,7 +15,8 @@ namespace kestrune {
 class MatchObserver {
  public:
   virtual ~MatchObserver() = default;
-  virtual void OnGeometry(uint32_t framesPerSplit, uint32_t blocksPerSplit, uint32_t sourceSplits) = 0;
+  virtual void OnGeometry(uint32_t splitMilliseconds, uint32_t framesPerSplit, uint32_t blocksPerSplit,
+                          uint32_t sourceSplits) = 0;
   // A candidate split written for a template split, in the order written.
   virtual void OnMatch(uint32_t templateIndex, uint32_t sourceSplit, uint32_t agreement) = 0;
   // A result file finished: templateIndex is the template split it holds in

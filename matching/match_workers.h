@@ -7,5 +7,6 @@
 namespace kestrune {
 
 bool WavMatchWorker(WorkerContext* context);
+bool DatabaseMatchWorker(WorkerContext* context);
 
 }  // namespace kestrune

@@ -25,7 +25,7 @@ bool MatchWavSource(const MatchSettings& settings, WorkerContext* context) {
   }
   const SplitGeometry g = SplitGeometryFor(settings.splitMilliseconds);
   const uint32_t sourceSplits = SourceSplitCount(source, g);
-  if (settings.observer != nullptr) settings.observer->OnGeometry(g.framesPerSplit, g.blocksPerSplit, sourceSplits);
+  if (settings.observer != nullptr) settings.observer->OnGeometry(settings.splitMilliseconds, g.framesPerSplit, g.blocksPerSplit, sourceSplits);
 
   std::unique_ptr<SourceSplitTable> table;
   std::vector<CandidateScore> scores;

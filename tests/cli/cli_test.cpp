@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "analysis/tempo_estimator.h"
 #include "common/sample_frame.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
@@ -184,6 +185,69 @@ TEST_F(Cli, DemoFindsThePieceInTheGroove) {
   EXPECT_NE(o.out.find("template split 0: source split 9 (100.0 %)"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("template split 3: source split 4 (100.0 %)"), std::string::npos) << o.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "demo" / "piece_rest.wav"));
+}
+
+
+TEST_F(Cli, TempoPrintsTheEstimateAndItsSplitLengths) {
+  const auto demo = RunCli("demo '" + (dir / "demo").string() + "' --quiet", dir);
+  ASSERT_EQ(demo.status, 0) << demo.err;
+  const auto groove = dir / "demo" / "groove.wav";
+  double expected = 0.0;
+  ASSERT_TRUE(EstimateFileTempo(nullptr, expected, groove));
+
+  const auto json = RunCli("tempo '" + groove.string() + "' --json", dir);
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto j = nlohmann::json::parse(json.out);
+  EXPECT_EQ(j["bpm"].get<double>(), expected);  // reads back to the same double
+  const auto bpm = static_cast<uint32_t>(expected);
+  EXPECT_EQ(j["tempo"], bpm);
+  EXPECT_EQ(j["split_ms"]["1/4"], 60000 / bpm);
+
+  const auto text = RunCli("tempo '" + groove.string() + "'", dir);
+  char line[32];
+  std::snprintf(line, sizeof line, "%.1f BPM\n", expected);
+  EXPECT_EQ(text.out.substr(0, std::string(line).size()), line);
+
+  WriteBytes(dir / "silence.wav", Wav(std::vector<uint8_t>(44100 * 4 * 6, 0)));
+  const auto none = RunCli("tempo '" + (dir / "silence.wav").string() + "'", dir);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("Error while calculating BPM or source file incorrect."), std::string::npos);
+  EXPECT_TRUE(none.out.empty());
+}
+
+TEST_F(Cli, DatabaseBuiltFromTheSourceGivesTheSameMatches) {
+  const auto db = (dir / "songs.qlmx").string();
+  auto o = RunCli("build-db --source '" + (dir / "source.wav").string() + "' --split-ms 100 --output '" + db +
+                      "' --splits-per-file 7 --quiet",
+                  dir);
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "soundsData_songs" / "data_00000003.sdat"));
+
+  std::filesystem::create_directory(dir / "a");
+  std::filesystem::create_directory(dir / "b");
+  const std::string common = " --sample '" + (dir / "sample.wav").string() + "' --min-similarity 60 --separate --json";
+  const auto fromWav = RunCli("match --source '" + (dir / "source.wav").string() + "' --split-ms 100 --output '" +
+                                  (dir / "a").string() + "'" + common,
+                              dir);
+  const auto fromDb = RunCli("match --database '" + db + "' --output '" + (dir / "b").string() + "'" + common, dir);
+  ASSERT_EQ(fromWav.status, 0) << fromWav.err;
+  ASSERT_EQ(fromDb.status, 0) << fromDb.err;
+  auto a = nlohmann::json::parse(fromWav.out);
+  auto b = nlohmann::json::parse(fromDb.out);
+  for (auto* j : {&a, &b}) {
+    for (auto& t : (*j)["templates"]) t.erase("file");
+  }
+  EXPECT_EQ(a, b);
+  for (const char* name : {"sample_rest_spl 0.wav", "sample_rest_spl 1.wav"}) {
+    EXPECT_EQ(test::ReadBytes(dir / "a" / name), test::ReadBytes(dir / "b" / name)) << name;
+  }
+
+  o = RunCli("match --database '" + db + "' --split-ms 100" + common, dir);
+  EXPECT_EQ(o.status, 2);
+  o = RunCli("match --database '" + db + "' --bpm 120" + common, dir);
+  EXPECT_EQ(o.status, 2);
+  o = RunCli("match --sample x.wav", dir);
+  EXPECT_EQ(o.status, 2);
 }
 
 }  // namespace

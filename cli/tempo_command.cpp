@@ -1,0 +1,55 @@
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/tempo_worker.h"
+#include "cli/commands.h"
+#include "cli/terminal_host.h"
+#include "common/split_geometry.h"
+
+namespace kestrune::cli {
+namespace {
+
+struct TempoOptions {
+  std::string file;
+  bool json = false, quiet = false;
+};
+
+}  // namespace
+
+Runner AddTempoCommand(CLI::App& app) {
+  auto o = std::make_shared<TempoOptions>();
+  CLI::App* cmd = app.add_subcommand("tempo", "Estimate the tempo of a WAV file in beats per minute");
+  cmd->add_option("file", o->file, "WAV file (44100 Hz, 2 channels, 16-bit PCM)")->required();
+  cmd->add_flag("--json", o->json, "Print JSON");
+  cmd->add_flag("--quiet", o->quiet, "No progress bar");
+
+  return [cmd, o]() -> int {
+    if (!cmd->parsed()) return -1;
+    TempoRequest request;
+    request.sourcePath = o->file;
+    TerminalHost host(o->quiet);
+    if (host.RunProgress("Calculating BPM", TempoWorker, &request) != PD_SUCCEEDED) {
+      std::cerr << kTempoFailedMessage << "\n";
+      return kExitFailed;
+    }
+    // As the main window does: the tempo is truncated, then gives the split lengths.
+    const auto bpm = static_cast<uint32_t>(request.tempo);
+    if (o->json) {
+      nlohmann::json splits;
+      for (int32_t i = 0; i < 5; ++i) splits[kNoteFractions[i]] = SplitFromTempo(bpm, i);
+      std::cout << nlohmann::json{{"bpm", request.tempo}, {"tempo", bpm}, {"split_ms", splits}}.dump() << "\n";
+    } else {
+      std::printf("%.1f BPM\n", request.tempo);
+      std::printf("split lengths at %u BPM:", bpm);
+      for (int32_t i = 0; i < 5; ++i) std::printf("%s %s %u ms", i ? "," : "", kNoteFractions[i], SplitFromTempo(bpm, i));
+      std::printf("\n");
+    }
+    return kExitOk;
+  };
+}
+
+}  // namespace kestrune::cli
