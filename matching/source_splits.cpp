@@ -1,6 +1,8 @@
 #include "matching/source_splits.h"
 
+#include "analysis/split_pool.h"
 #include "common/sample_frame.h"
+#include "common/threads.h"
 #include "matching/match_steps.h"
 
 namespace kestrune {
@@ -21,19 +23,27 @@ uint32_t SourceSplitCount(const WavInfo& source, const SplitGeometry& g) {
   return (source.dataSize / source.blockAlign) / g.framesPerSplit;
 }
 
-bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, BeatAnalyzer& analyzer,
-                         uint8_t* buffer, SourceSplitTable& table, WorkerContext* context) {
+bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, SourceSplitTable& table,
+                         WorkerContext* context, uint32_t threads) {
   const uint32_t count = table.Count();
-  for (uint32_t i = 0; i < count; ++i) {
-    if (Terminated(context)) return false;
-    // i < count keeps i * framesPerSplit inside the data chunk, so within 32 bits.
-    const uint32_t first = i * g.framesPerSplit;
-    if (ReadWavFrames(source, buffer, first, g.framesPerSplit) != g.framesPerSplit) return false;
-    if (!AnalyseSplit(analyzer, buffer)) return false;
-    table.Store(i, first, analyzer.beatMasks.get());
+  SplitPoolWork work;
+  work.count = count;
+  work.blocksPerSplit = g.blocksPerSplit;
+  work.bytesPerSplit = g.bytesPerSplit;
+  work.threads = threads != 0 ? threads : WorkerThreads();
+  // Reads are positional (a copy from the mapping, or pread), so threads
+  // can read the source at the same time. i < count keeps i * framesPerSplit
+  // inside the data chunk, so within 32 bits.
+  work.read = [&](uint32_t i, uint8_t* buffer) {
+    return ReadWavFrames(source, buffer, i * g.framesPerSplit, g.framesPerSplit) == g.framesPerSplit;
+  };
+  work.store = [&](uint32_t i, const uint32_t* masks) { table.Store(i, i * g.framesPerSplit, masks); };
+  work.finished = [&](uint32_t i) {
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{i} * 100 / count));
-  }
-  return true;
+    return true;
+  };
+  work.stopRequested = [context] { return Terminated(context); };
+  return RunSplitPool(work);
 }
 
 }  // namespace kestrune
