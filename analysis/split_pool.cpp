@@ -1,16 +1,10 @@
 #include "analysis/split_pool.h"
 
-#include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 #include "analysis/beat_analyzer.h"
+#include "common/ordered_pool.h"
 
 namespace kestrune {
 namespace {
@@ -19,109 +13,6 @@ namespace {
 struct Lane {
   BeatAnalyzer analyzer;
   std::unique_ptr<uint8_t[]> buffer;
-
-  bool Setup(const SplitPoolWork& work) {
-    buffer.reset(new (std::nothrow) uint8_t[work.bytesPerSplit]);
-    return buffer && SetupBeatAnalyzer(analyzer, static_cast<int32_t>(work.blocksPerSplit)) == 1;
-  }
-  bool Analyse(const SplitPoolWork& work, uint32_t i) {
-    if (!work.read(i, buffer.get()) || !AnalyseSplit(analyzer, buffer.get())) return false;
-    work.store(i, analyzer.beatMasks.get());
-    return true;
-  }
-};
-
-bool Stopped(const SplitPoolWork& work) { return work.stopRequested && work.stopRequested(); }
-
-bool RunSerial(const SplitPoolWork& work) {
-  Lane lane;
-  if (!lane.Setup(work)) return false;
-  for (uint32_t i = 0; i < work.count; ++i) {
-    if (Stopped(work) || !lane.Analyse(work, i) || !work.finished(i)) return false;
-  }
-  return true;
-}
-
-class Pool {
- public:
-  explicit Pool(const SplitPoolWork& work) : work_(work), done_(work.count, 0) {}
-
-  ~Pool() {
-    abort_.store(true);
-    for (auto& t : threads_) t.join();
-  }
-
-  // Starts up to n threads; false when none could be started.
-  bool Start(uint32_t n) {
-    for (uint32_t t = 0; t < n; ++t) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++running_;
-      }
-      try {
-        threads_.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        --running_;
-        break;
-      }
-    }
-    return !threads_.empty();
-  }
-
-  // Hands out the finished splits in order on the calling thread.
-  bool Report() {
-    for (uint32_t r = 0; r < work_.count; ++r) {
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [&] { return done_[r] != 0 || failedAt_ <= r || running_ == 0; });
-        if (done_[r] == 0) return false;  // it failed, or the run stopped before it
-      }
-      if (Stopped(work_) || !work_.finished(r)) return false;
-    }
-    return true;
-  }
-
- private:
-  void Work() {
-    Lane lane;
-    const bool ready = lane.Setup(work_);
-    while (ready && !abort_.load()) {
-      const uint32_t i = next_.fetch_add(1);
-      if (i >= work_.count) break;
-      if (Stopped(work_)) {
-        abort_.store(true);
-        break;
-      }
-      const bool ok = lane.Analyse(work_, i);
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (ok) {
-        done_[i] = 1;
-      } else {
-        failedAt_ = std::min(failedAt_, i);
-        abort_.store(true);
-      }
-      cv_.notify_all();
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    // A thread without its analyser fails the run where it would have started.
-    if (!ready) {
-      failedAt_ = std::min(failedAt_, next_.load());
-      abort_.store(true);
-    }
-    --running_;
-    cv_.notify_all();
-  }
-
-  const SplitPoolWork& work_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::vector<uint8_t> done_;
-  uint32_t failedAt_ = UINT32_MAX;
-  uint32_t running_ = 0;
-  std::atomic<uint32_t> next_{0};
-  std::atomic<bool> abort_{false};
-  std::vector<std::thread> threads_;
 };
 
 }  // namespace
@@ -129,11 +20,29 @@ class Pool {
 bool RunSplitPool(const SplitPoolWork& work) {
   if (!work.read || !work.store || !work.finished) return false;
   if (work.bytesPerSplit < uint64_t{work.blocksPerSplit} * kBlockFrames * 4) return false;
-  const uint32_t threads = std::min(std::max(work.threads, 1u), std::max(work.count, 1u));
-  if (threads == 1) return RunSerial(work);
-  Pool pool(work);
-  if (!pool.Start(threads)) return RunSerial(work);
-  return pool.Report();
+  OrderedPoolWork pool;
+  pool.count = work.count;
+  pool.threads = work.threads;
+  pool.finished = work.finished;
+  pool.stopRequested = work.stopRequested;
+  pool.makeWorker = [&work]() -> PoolItem {
+    std::shared_ptr<Lane> lane;
+    try {
+      lane = std::make_shared<Lane>();
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    lane->buffer.reset(new (std::nothrow) uint8_t[work.bytesPerSplit]);
+    if (!lane->buffer || SetupBeatAnalyzer(lane->analyzer, static_cast<int32_t>(work.blocksPerSplit)) != 1) {
+      return nullptr;
+    }
+    return [&work, lane](uint32_t i) {
+      if (!work.read(i, lane->buffer.get()) || !AnalyseSplit(lane->analyzer, lane->buffer.get())) return false;
+      work.store(i, lane->analyzer.beatMasks.get());
+      return true;
+    };
+  };
+  return RunOrderedPool(pool);
 }
 
 }  // namespace kestrune
