@@ -26,9 +26,11 @@ bool MatchDatabaseSource(const MatchSettings& settings, WorkerContext* context) 
                              kSplitRecordMasksOffset};
 
   std::vector<CandidateScore> scores;
+  CandidateRanker ranker;
   std::vector<uint8_t> buffer;
   try {
     scores.resize(splits);
+    ranker.Reserve(splits, 32 * g.blocksPerSplit);
     buffer.resize(g.bytesPerSplit);
   } catch (const std::bad_alloc&) {
     return false;
@@ -43,7 +45,7 @@ bool MatchDatabaseSource(const MatchSettings& settings, WorkerContext* context) 
     if (Terminated(context)) return false;
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{j} * 100 / settings.fragmentLength));
     if (!AnalyseTemplateSplit(sample, settings, g, j, buffer.data(), analyzer)) return false;
-    const uint32_t taken = RankAndSelect(analyzer, g, splits, candidates, settings.minSimilarity, scores);
+    const uint32_t taken = RankAndSelect(analyzer, g, splits, candidates, settings.minSimilarity, scores, ranker);
     if (settings.separateFiles && !writer.Begin()) return false;
 
     for (uint32_t n = 0; n < taken; ++n) {

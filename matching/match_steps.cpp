@@ -40,9 +40,9 @@ bool AnalyseTemplateSplit(WavInfo& sample, const MatchSettings& settings, const 
 
 uint32_t RankAndSelect(const BeatAnalyzer& analyzer, const SplitGeometry& g, uint32_t candidateCount,
                        const MaskTable& candidates, uint32_t minSimilarity,
-                       std::vector<CandidateScore>& scores) {
+                       std::vector<CandidateScore>& scores, CandidateRanker& ranker) {
   ScoreCandidates(analyzer.beatMasks.get(), g.blocksPerSplit, candidateCount, candidates, scores.data());
-  RankCandidates(scores.data(), candidateCount);
+  ranker.Rank(scores, candidateCount);
   return SelectedCount(scores.data(), candidateCount, SelectionThreshold(g.blocksPerSplit, minSimilarity));
 }
 

@@ -29,10 +29,12 @@ bool MatchWavSource(const MatchSettings& settings, WorkerContext* context) {
 
   std::unique_ptr<SourceSplitTable> table;
   std::vector<CandidateScore> scores;
+  CandidateRanker ranker;
   std::vector<uint8_t> buffer;
   try {
     table = std::make_unique<SourceSplitTable>(sourceSplits, g.blocksPerSplit);
     scores.resize(sourceSplits);
+    ranker.Reserve(sourceSplits, 32 * g.blocksPerSplit);
     buffer.resize(g.bytesPerSplit);
   } catch (const std::bad_alloc&) {
     return false;
@@ -52,7 +54,7 @@ bool MatchWavSource(const MatchSettings& settings, WorkerContext* context) {
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{j} * 100 / settings.fragmentLength));
     if (!AnalyseTemplateSplit(sample, settings, g, j, buffer.data(), analyzer)) return false;
     const uint32_t taken =
-        RankAndSelect(analyzer, g, sourceSplits, table->Table(), settings.minSimilarity, scores);
+        RankAndSelect(analyzer, g, sourceSplits, table->Table(), settings.minSimilarity, scores, ranker);
     if (settings.separateFiles && !writer.Begin()) return false;
 
     for (uint32_t n = 0; n < taken; ++n) {
