@@ -53,6 +53,13 @@ class File {
   // Writes all n bytes at the current position; false on a failed or short write.
   bool Write(const void* buffer, size_t n);
   bool Flush();
+  // Copies up to n bytes from this file's position to target's position
+  // inside the kernel (no copy through user memory), moving both positions.
+  // Returns the bytes copied, fewer only at the end of this file, or -1 on a
+  // failure (a short or failed write included). Returns nothing, having
+  // copied nothing, when the system cannot copy between these two files:
+  // the caller then reads and writes.
+  std::optional<int64_t> CopyTo(File& target, size_t n);
   void Close();
 
   int NativeHandle() const { return fd_; }

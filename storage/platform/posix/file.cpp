@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,6 +128,38 @@ bool File::Write(const void* buffer, size_t n) {
 }
 
 bool File::Flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+namespace {
+
+// Errors that mean "not between these files here", not a failed copy.
+bool CannotCopyHere(int error) {
+  return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL;
+}
+
+}  // namespace
+
+std::optional<int64_t> File::CopyTo(File& target, size_t n) {
+  if (fd_ < 0 || target.fd_ < 0) return -1;
+  size_t done = 0;
+  bool useSendfile = false;
+  while (done < n) {
+    // Both calls use and move the two files' positions.
+    const ssize_t r = useSendfile ? ::sendfile(target.fd_, fd_, nullptr, n - done)
+                                  : ::copy_file_range(fd_, nullptr, target.fd_, nullptr, n - done, 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0 && CannotCopyHere(errno)) {
+        if (useSendfile) return std::nullopt;
+        useSendfile = true;  // copy_file_range cannot; sendfile copies between any two files
+        continue;
+      }
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
 
 void File::Close() {
   if (fd_ >= 0) {
