@@ -46,6 +46,13 @@ bool IsEstimableFormat(const WavInfo& info) {
 
 }  // namespace
 
+namespace {
+// EstimateTempo with a callback after every block (in order, on the calling
+// thread): false stops the estimate, which then ends with 0.0.
+void EstimateTempoBlocks(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
+                         const std::function<bool(int32_t blocks, int32_t done)>& finished);
+}  // namespace
+
 int32_t TempoProgress(int32_t total, int32_t done, WorkerContext* progress) {
   // The product is taken in 64 bits so that no count of blocks can wrap it.
   int64_t position = 100;
@@ -67,24 +74,33 @@ bool EstimateFileTempo(WorkerContext* progress, double& tempo, const std::filesy
     uint32_t blockFrames = info.sampleRate * kBlockMilliseconds / 1000;
     const uint32_t frameCount = info.dataSize / info.blockAlign;
     if (blockFrames >= frameCount) blockFrames = frameCount;
-    // frameCount is at most 2^32 / 4, so both fit in 32 signed bits.
-    EstimateTempo(info.data, static_cast<int32_t>(frameCount), static_cast<int32_t>(blockFrames),
-                  &tempo, progress);
+    // frameCount is at most 2^32 / 4, so both fit in 32 signed bits. The
+    // mapped pages of every finished block go back as the estimate moves on.
+    EstimateTempoBlocks(info.data, static_cast<int32_t>(frameCount), static_cast<int32_t>(blockFrames),
+                        &tempo, [&](int32_t blocks, int32_t done) {
+                          const int32_t answer = TempoProgress(blocks, done, progress);
+                          const uint32_t first = done == 0 ? 0 : (static_cast<uint32_t>(done) - 1) * blockFrames;
+                          ReleaseWavFrames(info, first, (static_cast<uint32_t>(done) + 1) * blockFrames - first);
+                          return answer != 0;
+                        });
   }
   CloseWavFile(info);
   return tempo != 0.0;
 }
 
-void EstimateTempo(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
-                   WorkerContext* progress, TempoProgressSink sink) {
+
+namespace {
+
+void EstimateTempoBlocks(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
+                         const std::function<bool(int32_t blocks, int32_t done)>& finished) {
   if (frames == nullptr || tempo == nullptr || frameCount <= 0 || blockFrames <= 0) return;
   const int32_t blocks = frameCount / blockFrames;
   if (blocks == 0) return;
   auto estimates = AllocateArray<double>(static_cast<size_t>(blocks));
   if (!estimates) return;
 
-  // The blocks are estimated on a pool of threads; the sink hears of them on
-  // this thread, block after block, as in a serial run.
+  // The blocks are estimated on a pool of threads; the callback hears of
+  // them on this thread, block after block, as in a serial run.
   OrderedPoolWork work;
   work.count = static_cast<uint32_t>(blocks);
   work.threads = WorkerThreads();
@@ -96,15 +112,22 @@ void EstimateTempo(const uint8_t* frames, int32_t frameCount, int32_t blockFrame
       return true;
     };
   };
-  work.finished = [&](uint32_t i) {
-    return sink == nullptr || sink(blocks, static_cast<int32_t>(i), progress) != 0;
-  };
+  work.finished = [&](uint32_t i) { return finished(blocks, static_cast<int32_t>(i)); };
   if (!RunOrderedPool(work)) {
-    // Only the sink stops a run: the estimate then ends without a tempo.
+    // Only the callback stops a run: the estimate then ends without a tempo.
     *tempo = 0.0;
     return;
   }
   *tempo = CombineBlockTempos(estimates.get(), blocks);
+}
+
+}  // namespace
+
+void EstimateTempo(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
+                   WorkerContext* progress, TempoProgressSink sink) {
+  EstimateTempoBlocks(frames, frameCount, blockFrames, tempo, [&](int32_t blocks, int32_t done) {
+    return sink == nullptr || sink(blocks, done, progress) != 0;
+  });
 }
 
 double CombineBlockTempos(double* estimates, int32_t count) {

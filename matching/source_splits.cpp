@@ -1,5 +1,7 @@
 #include "matching/source_splits.h"
 
+#include <algorithm>
+
 #include "analysis/split_pool.h"
 #include "common/sample_frame.h"
 #include "common/threads.h"
@@ -38,8 +40,16 @@ bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, SourceSplitTab
     return ReadWavFrames(source, buffer, i * g.framesPerSplit, g.framesPerSplit) == g.framesPerSplit;
   };
   work.store = [&](uint32_t i, const uint32_t* masks) { table.Store(i, i * g.framesPerSplit, masks); };
+  // Every split before the one just finished is done with: their pages of
+  // the mapping go back every few megabytes, so memory does not grow with
+  // the source.
+  constexpr uint32_t kReleaseEvery = 64;
   work.finished = [&](uint32_t i) {
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{i} * 100 / count));
+    if ((i + 1) % kReleaseEvery == 0 || i + 1 == count) {
+      const uint32_t first = (i + 1 - std::min(i + 1, kReleaseEvery + 1)) * g.framesPerSplit;
+      ReleaseWavFrames(source, first, (i + 1) * g.framesPerSplit - first);
+    }
     return true;
   };
   work.stopRequested = [context] { return Terminated(context); };

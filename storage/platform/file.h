@@ -86,6 +86,11 @@ class MappedView {
   explicit operator bool() const { return IsMapped(); }
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
+  // Gives back the memory of the whole pages within [offset, offset + length)
+  // that the process holds for this view. The view stays valid: a later read
+  // there brings the bytes back from the file. Only a hint; nothing changes
+  // when the system does not take it.
+  void Release(size_t offset, size_t length) const;
   void Unmap();
 
  private:

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -190,6 +191,19 @@ MappedView MappedView::Map(const File& file, uint64_t size) {
   view.data_ = static_cast<const uint8_t*>(p);
   view.size_ = static_cast<size_t>(size);
   return view;
+}
+
+void MappedView::Release(size_t offset, size_t length) const {
+  if (data_ == nullptr || offset >= size_) return;
+  length = std::min(length, size_ - offset);
+  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  if (page == 0 || page == static_cast<uintptr_t>(-1)) return;
+  const auto start = reinterpret_cast<uintptr_t>(data_) + offset;
+  const uintptr_t first = (start + page - 1) / page * page;
+  const uintptr_t end = (start + length) / page * page;
+  // A private read-only mapping that was never written: dropping its pages
+  // loses nothing, they are read again from the file when touched.
+  if (first < end) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
 }
 
 void MappedView::Unmap() {
