@@ -17,6 +17,16 @@ cache=${XDG_CACHE_HOME:-$HOME/.cache}/kestrune-bench
 repeat=${KESTRUNE_BENCH_REPEAT:-3}
 cores=$(nproc)
 
+# The yardsticks and tools, installed when missing and this user may.
+wanted=()
+for p in libfftw3-dev aubio-tools time; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || wanted+=("$p")
+done
+if [ ${#wanted[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ] && command -v apt-get > /dev/null; then
+  apt-get install -y -qq --no-install-recommends "${wanted[@]}" > /dev/null 2>&1 ||
+    echo "could not install ${wanted[*]}: the figures that need them are left out"
+fi
+
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_BUILD_TESTS=OFF > /dev/null
 cmake --build "$build" -j "$cores" --target kestrune-cli kestrune-bench kestrune-bench-input > /dev/null
 cli=$build/cli/kestrune-cli
@@ -39,7 +49,7 @@ seconds() {
   start=$(date +%s.%N)
   "$@" > /dev/null 2>&1
   end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
 }
 
 # "median min max" of $repeat runs.
@@ -49,7 +59,8 @@ measure() {
     awk '{ t[NR] = $1 } END { printf "%.4f %.4f %.4f\n", t[int((NR + 1) / 2)], t[1], t[NR] }'
 }
 
-ratio() { echo "$1 / $2" | bc -l | xargs printf "%.2f"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+micro() { awk -v ns="$1" 'BEGIN { printf "%.2f", ns / 1000 }'; }
 
 echo "Kestrune benchmarks, $(date -u +%Y-%m-%dT%H:%MZ), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), median of $repeat runs (min..max)"
@@ -62,9 +73,9 @@ block() { awk -F, -v name="\"BM_AnalyseBlock_$1_median\"" '$1 == name { print $4
 scalar=$(block Scalar)
 vector=$(block Vector)
 fftw=$(block Fftw)
-printf 'analysis per block: scalar %.2f us, fast path %.2f us' "$(echo "$scalar / 1000" | bc -l)" "$(echo "$vector / 1000" | bc -l)"
+printf 'analysis per block (CPU time): scalar %s us, fast path %s us' "$(micro "$scalar")" "$(micro "$vector")"
 if [ -n "$fftw" ]; then
-  printf ', FFTW pipeline %.2f us: fast path / FFTW = %s (target <= 1.3)\n' "$(echo "$fftw / 1000" | bc -l)" "$(ratio "$vector" "$fftw")"
+  printf ', FFTW pipeline %s us: fast path / FFTW = %s (target <= 1.3)\n' "$(micro "$fftw")" "$(ratio "$vector" "$fftw")"
 else
   printf ' (no FFTW: built without libfftw3-dev)\n'
 fi
