@@ -52,11 +52,14 @@ seconds() {
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
 }
 
+# "median min max" of the times in a file, one a line.
+stats() { sort -g "$1" | awk '{ t[NR] = $1 } END { printf "%.4f %.4f %.4f\n", t[int((NR + 1) / 2)], t[1], t[NR] }'; }
+
 # "median min max" of $repeat runs.
 measure() {
   local i
-  for ((i = 0; i < repeat; i++)); do seconds "$@"; done | sort -g |
-    awk '{ t[NR] = $1 } END { printf "%.4f %.4f %.4f\n", t[int((NR + 1) / 2)], t[1], t[NR] }'
+  for ((i = 0; i < repeat; i++)); do seconds "$@"; done > "$out/times"
+  stats "$out/times"
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -94,8 +97,16 @@ echo
 echo "cat source > /dev/null (1 hour, $(du -m "$source" | cut -f1) MB): $cat_t s ($cat_min..$cat_max)"
 
 # 3. Source preparation: every split of the hour analysed (kestrune-cli masks).
-read -r one one_min one_max < <(measure "$cli" masks "$source" --split-ms 500 --quiet --threads 1)
-read -r all all_min all_max < <(measure "$cli" masks "$source" --split-ms 500 --quiet --threads "$cores")
+# One thread and all threads in turn, so that a burst of load from elsewhere
+# falls on both alike.
+: > "$out/one"
+: > "$out/all"
+for ((i = 0; i < repeat; i++)); do
+  seconds "$cli" masks "$source" --split-ms 500 --quiet --threads 1 >> "$out/one"
+  seconds "$cli" masks "$source" --split-ms 500 --quiet --threads "$cores" >> "$out/all"
+done
+read -r one one_min one_max < <(stats "$out/one")
+read -r all all_min all_max < <(stats "$out/all")
 echo "source preparation, 1 thread: $one s ($one_min..$one_max) = $(ratio 3600 "$one") x realtime (target >= 3000)"
 echo "source preparation, $cores threads: $all s ($all_min..$all_max) = $(ratio 3600 "$all") x realtime," \
      "$(ratio "$one" "$all") x faster than 1 thread (target >= 1.7 on 2 cores)"

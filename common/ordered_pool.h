@@ -12,7 +12,7 @@ using PoolItem = std::function<bool(uint32_t item)>;
 
 struct OrderedPoolWork {
   uint32_t count = 0;
-  uint32_t threads = 1;  // 1 does every item on the calling thread
+  uint32_t threads = 1;  // threads at work, the calling thread among them
   // Makes the worker of one thread (with whatever state that thread keeps);
   // the worker does one item and says whether it succeeded. An empty worker
   // means the thread could not be equipped, which fails the run.
