@@ -171,24 +171,6 @@ class LaunchersTest : public QObject {
     QVERIFY(c->collect->isChecked());
   }
 
-  void processInBpmModeWithSeparateFiles() {
-    ProgressWatcher watcher;
-    ChooseFiles(Q(dir->path() / "source.wav"));
-    // 150 BPM with "1/16" gives the same 100 ms splits.
-    c->bpmMode->click();
-    c->bpm->setText("150");
-    c->noteFraction->setCurrentIndex(4);
-    c->collect->setChecked(false);
-    c->process->click();
-
-    QVERIFY2(prompts->messages.empty(), qPrintable(prompts->Texts().join('|')));
-    const uint32_t seeds[3] = {17, 12, 15};
-    for (int j = 0; j < 3; ++j) {
-      QCOMPARE(ReadBytes(Out("sample_rest_spl " + std::to_string(j) + ".wav")), ResultFile(NoiseSplit(seeds[j])));
-    }
-    QCOMPARE(watcher.titles.count("Converting sound."), 3);
-  }
-
   void processWithADatabaseSource() {
     DatabaseBuildRequest request;
     request.sourcePath = dir->path() / "source.wav";
