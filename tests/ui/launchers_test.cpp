@@ -10,14 +10,12 @@
 #include <QTest>
 #include <QTimer>
 
-#include <array>
 #include <cmath>
 #include <filesystem>
 #include <random>
 
 #include "matching/match_settings.h"
 #include "storage/splits_database_writer.h"
-#include "storage/wav_file.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 #include "test_prompts.h"
@@ -28,18 +26,14 @@
 namespace kestrune::ui::test {
 namespace {
 
+using kestrune::test::PcmWav;
 using kestrune::test::ReadBytes;
 using kestrune::test::TempDir;
 using kestrune::test::WriteBytes;
 
 constexpr size_t kSplitBytes = 4410 * 4;  // 100 ms
 
-std::vector<uint8_t> NoiseSplit(uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> bytes(kSplitBytes);
-  for (auto& b : bytes) b = static_cast<uint8_t>(rng());
-  return bytes;
-}
+std::vector<uint8_t> NoiseSplit(uint32_t seed) { return kestrune::test::NoiseBytes(kSplitBytes, seed); }
 
 std::vector<uint8_t> Splits(const std::vector<uint32_t>& seeds) {
   std::vector<uint8_t> out;
@@ -47,20 +41,6 @@ std::vector<uint8_t> Splits(const std::vector<uint32_t>& seeds) {
     const auto split = NoiseSplit(s);
     out.insert(out.end(), split.begin(), split.end());
   }
-  return out;
-}
-
-std::vector<uint8_t> Wav(const std::vector<uint8_t>& data, uint16_t channels = 2, uint16_t blockAlign = 4) {
-  kestrune::test::WavBuilder b;
-  b.RiffHeader(static_cast<uint32_t>(36 + data.size())).Fmt(1, channels, 44100, blockAlign, 16).Chunk("data", data);
-  return b.bytes();
-}
-
-std::vector<uint8_t> ResultFile(const std::vector<uint8_t>& data) {
-  std::array<uint8_t, 44> header;
-  MakeWavHeader(header, static_cast<uint32_t>(data.size()), 44100, 4, 1, 2, 16);
-  std::vector<uint8_t> out(header.begin(), header.end());
-  out.insert(out.end(), data.begin(), data.end());
   return out;
 }
 
@@ -140,8 +120,8 @@ class LaunchersTest : public QObject {
     std::filesystem::create_directory(dir->path() / "out");
     // Ten distinct splits; the sample holds source splits 7, 2 and 5 after one
     // unrelated split.
-    WriteBytes(dir->path() / "source.wav", Wav(Splits({10, 11, 12, 13, 14, 15, 16, 17, 18, 19})));
-    WriteBytes(dir->path() / "sample.wav", Wav(Splits({99, 17, 12, 15})));
+    WriteBytes(dir->path() / "source.wav", PcmWav(Splits({10, 11, 12, 13, 14, 15, 16, 17, 18, 19})));
+    WriteBytes(dir->path() / "sample.wav", PcmWav(Splits({99, 17, 12, 15})));
     prompts = new TestPrompts;
     launchers = new CoreLaunchers(*prompts);
     dlg = new CTamberlyDlg(*prompts, *launchers);
@@ -160,7 +140,7 @@ class LaunchersTest : public QObject {
     c->process->click();
 
     QVERIFY2(prompts->messages.empty(), qPrintable(prompts->Texts().join('|')));
-    QCOMPARE(ReadBytes(Out("sample_rest.wav")), ResultFile(Splits({17, 12, 15})));
+    QCOMPARE(ReadBytes(Out("sample_rest.wav")), PcmWav(Splits({17, 12, 15})));
     // The run behind "Processing sound.", its one result converted behind a
     // nested dialog.
     QCOMPARE(watcher.titles, (QStringList{"Processing sound.", "Converting sound."}));
@@ -187,11 +167,11 @@ class LaunchersTest : public QObject {
 
     QVERIFY2(prompts->messages.empty(), qPrintable(prompts->Texts().join('|')));
     QCOMPARE(prompts->fileRequests.at(0).initialName, QStringLiteral("database.qlmx"));
-    QCOMPARE(ReadBytes(Out("sample_rest.wav")), ResultFile(Splits({17, 12, 15})));
+    QCOMPARE(ReadBytes(Out("sample_rest.wav")), PcmWav(Splits({17, 12, 15})));
   }
 
   void aFailedRunIsReportedAfterTheJobsOwnMessage() {
-    WriteBytes(dir->path() / "mono.wav", Wav(Splits({1, 2}), 1, 2));
+    WriteBytes(dir->path() / "mono.wav", PcmWav(Splits({1, 2}), 1));
     ChooseFiles(Q(dir->path() / "mono.wav"));
     c->process->click();
     QCOMPARE(prompts->Texts(), (QStringList{"Only 44 kHz 2 chanels PCM wav files supported",
