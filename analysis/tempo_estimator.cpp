@@ -49,8 +49,11 @@ bool IsEstimableFormat(const WavInfo& info) {
 namespace {
 // EstimateTempo with a callback after every block (in order, on the calling
 // thread): false stops the estimate, which then ends with 0.0.
+// afterBlock, when given, is called on the estimating thread once a block's
+// frames have been read.
 void EstimateTempoBlocks(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
-                         const std::function<bool(int32_t blocks, int32_t done)>& finished);
+                         const std::function<bool(int32_t blocks, int32_t done)>& finished,
+                         const std::function<void(int32_t block)>& afterBlock = {});
 }  // namespace
 
 int32_t TempoProgress(int32_t total, int32_t done, WorkerContext* progress) {
@@ -76,13 +79,17 @@ bool EstimateFileTempo(WorkerContext* progress, double& tempo, const std::filesy
     if (blockFrames >= frameCount) blockFrames = frameCount;
     // frameCount is at most 2^32 / 4, so both fit in 32 signed bits. The
     // mapped pages of every finished block go back as the estimate moves on.
-    EstimateTempoBlocks(info.data, static_cast<int32_t>(frameCount), static_cast<int32_t>(blockFrames),
-                        &tempo, [&](int32_t blocks, int32_t done) {
-                          const int32_t answer = TempoProgress(blocks, done, progress);
-                          const uint32_t first = done == 0 ? 0 : (static_cast<uint32_t>(done) - 1) * blockFrames;
-                          ReleaseWavFrames(info, first, (static_cast<uint32_t>(done) + 1) * blockFrames - first);
-                          return answer != 0;
-                        });
+    // Each block's pages of the mapping go back once it is estimated, and
+    // the pages two blocks share once both are.
+    EstimateTempoBlocks(
+        info.data, static_cast<int32_t>(frameCount), static_cast<int32_t>(blockFrames), &tempo,
+        [&](int32_t blocks, int32_t done) {
+          const int32_t answer = TempoProgress(blocks, done, progress);
+          const uint32_t first = done == 0 ? 0 : (static_cast<uint32_t>(done) - 1) * blockFrames;
+          ReleaseWavFrames(info, first, (static_cast<uint32_t>(done) + 1) * blockFrames - first);
+          return answer != 0;
+        },
+        [&](int32_t block) { ReleaseWavFrames(info, static_cast<uint32_t>(block) * blockFrames, blockFrames); });
   }
   CloseWavFile(info);
   return tempo != 0.0;
@@ -92,7 +99,8 @@ bool EstimateFileTempo(WorkerContext* progress, double& tempo, const std::filesy
 namespace {
 
 void EstimateTempoBlocks(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
-                         const std::function<bool(int32_t blocks, int32_t done)>& finished) {
+                         const std::function<bool(int32_t blocks, int32_t done)>& finished,
+                         const std::function<void(int32_t block)>& afterBlock) {
   if (frames == nullptr || tempo == nullptr || frameCount <= 0 || blockFrames <= 0) return;
   const int32_t blocks = frameCount / blockFrames;
   if (blocks == 0) return;
@@ -105,10 +113,11 @@ void EstimateTempoBlocks(const uint8_t* frames, int32_t frameCount, int32_t bloc
   work.count = static_cast<uint32_t>(blocks);
   work.threads = WorkerThreads();
   double* out = estimates.get();
-  work.makeWorker = [frames, blockFrames, out]() -> PoolItem {
-    return [frames, blockFrames, out](uint32_t i) {
+  work.makeWorker = [frames, blockFrames, out, &afterBlock]() -> PoolItem {
+    return [frames, blockFrames, out, &afterBlock](uint32_t i) {
       const uint8_t* block = frames + size_t{i} * static_cast<size_t>(blockFrames) * kBytesPerFrame;
       out[i] = EstimateBlockTempo(block, blockFrames);
+      if (afterBlock) afterBlock(static_cast<int32_t>(i));
       return true;
     };
   };

@@ -37,12 +37,15 @@ bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, SourceSplitTab
   // can read the source at the same time. i < count keeps i * framesPerSplit
   // inside the data chunk, so within 32 bits.
   work.read = [&](uint32_t i, uint8_t* buffer) {
-    return ReadWavFrames(source, buffer, i * g.framesPerSplit, g.framesPerSplit) == g.framesPerSplit;
+    const bool whole = ReadWavFrames(source, buffer, i * g.framesPerSplit, g.framesPerSplit) == g.framesPerSplit;
+    // The split is in the buffer now: its own pages of the mapping can go.
+    ReleaseWavFrames(source, i * g.framesPerSplit, g.framesPerSplit);
+    return whole;
   };
   work.store = [&](uint32_t i, const uint32_t* masks) { table.Store(i, i * g.framesPerSplit, masks); };
-  // Every split before the one just finished is done with: their pages of
-  // the mapping go back every few megabytes, so memory does not grow with
-  // the source.
+  // Every split before the one just finished is done with: the pages that
+  // two splits share go back every few megabytes, so memory does not grow
+  // with the source however far ahead a thread runs.
   constexpr uint32_t kReleaseEvery = 64;
   work.finished = [&](uint32_t i) {
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{i} * 100 / count));
