@@ -13,6 +13,8 @@ namespace {
 struct Lane {
   BeatAnalyzer analyzer;
   std::unique_ptr<uint8_t[]> buffer;
+  uint32_t spanStart = UINT32_MAX;  // the first split since the last release
+  uint32_t sinceRelease = 0;        // own splits since then
 };
 
 }  // namespace
@@ -37,7 +39,16 @@ bool RunSplitPool(const SplitPoolWork& work) {
       return nullptr;
     }
     return [&work, lane](uint32_t i) {
-      if (!work.read(i, lane->buffer.get()) || !AnalyseSplit(lane->analyzer, lane->buffer.get())) return false;
+      const bool read = work.read(i, lane->buffer.get());
+      if (work.release) {
+        if (lane->spanStart == UINT32_MAX) lane->spanStart = i;
+        if (++lane->sinceRelease >= work.releaseEvery) {
+          work.release(lane->spanStart, i + 1 - lane->spanStart);
+          lane->spanStart = i + 1;
+          lane->sinceRelease = 0;
+        }
+      }
+      if (!read || !AnalyseSplit(lane->analyzer, lane->buffer.get())) return false;
       work.store(i, lane->analyzer.beatMasks.get());
       return true;
     };

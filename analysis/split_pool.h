@@ -25,6 +25,12 @@ struct SplitPoolWork {
   std::function<bool(uint32_t i)> finished;
   // Asked before each split is read (on any thread); true stops the run.
   std::function<bool()> stopRequested;
+  // When given: called on a pool thread after every releaseEvery of its own
+  // splits with the splits [first, first + count) that it has passed since
+  // its last call (splits of other threads among them), whose input will
+  // not be read again by this thread.
+  std::function<void(uint32_t first, uint32_t count)> release;
+  uint32_t releaseEvery = 32;
 };
 
 // True when every split was read, analysed, stored and reported as finished.

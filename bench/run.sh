@@ -110,6 +110,13 @@ read -r all all_min all_max < <(stats "$out/all")
 echo "source preparation, 1 thread: $one s ($one_min..$one_max) = $(ratio 3600 "$one") x realtime (target >= 3000)"
 echo "source preparation, $cores threads: $all s ($all_min..$all_max) = $(ratio 3600 "$all") x realtime," \
      "$(ratio "$one" "$all") x faster than 1 thread (target >= 1.7 on 2 cores)"
+if [ -x /usr/bin/time ]; then
+  # CPU seconds (user + system) of one run each: how well the work divides,
+  # whatever share of the cores the machine's other work leaves.
+  cpu() { /usr/bin/time -f "%U %S" "$@" 2>&1 > /dev/null | tail -n 1 | awk '{ printf "%.2f", $1 + $2 }'; }
+  echo "  (CPU time: 1 thread $(cpu "$cli" masks "$source" --split-ms 500 --quiet --threads 1) s," \
+       "$cores threads $(cpu "$cli" masks "$source" --split-ms 500 --quiet --threads "$cores") s)"
+fi
 KESTRUNE_KERNELS=scalar
 export KESTRUNE_KERNELS
 read -r plain plain_min plain_max < <(measure "$cli" masks "$source" --split-ms 500 --quiet --threads 1)

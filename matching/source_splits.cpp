@@ -37,15 +37,19 @@ bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, SourceSplitTab
   // can read the source at the same time. i < count keeps i * framesPerSplit
   // inside the data chunk, so within 32 bits.
   work.read = [&](uint32_t i, uint8_t* buffer) {
-    const bool whole = ReadWavFrames(source, buffer, i * g.framesPerSplit, g.framesPerSplit) == g.framesPerSplit;
-    // The split is in the buffer now: its own pages of the mapping can go.
-    ReleaseWavFrames(source, i * g.framesPerSplit, g.framesPerSplit);
-    return whole;
+    return ReadWavFrames(source, buffer, i * g.framesPerSplit, g.framesPerSplit) == g.framesPerSplit;
+  };
+  // Each thread gives back the pages of the stretch it has read every 32 of
+  // its splits (one call per stretch: every call interrupts the other
+  // threads to flush their address translations), so a thread that runs
+  // ahead keeps little.
+  work.release = [&](uint32_t first, uint32_t n) {
+    ReleaseWavFrames(source, first * g.framesPerSplit, n * g.framesPerSplit);
   };
   work.store = [&](uint32_t i, const uint32_t* masks) { table.Store(i, i * g.framesPerSplit, masks); };
-  // Every split before the one just finished is done with: the pages that
-  // two splits share go back every few megabytes, so memory does not grow
-  // with the source however far ahead a thread runs.
+  // Every split before the one just finished is done with: what the
+  // threads' own releases left (the pages at the ends of their stretches)
+  // goes back every few megabytes, so memory does not grow with the source.
   constexpr uint32_t kReleaseEvery = 64;
   work.finished = [&](uint32_t i) {
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{i} * 100 / count));

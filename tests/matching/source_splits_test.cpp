@@ -160,6 +160,43 @@ TEST(SplitPool, FinishedSplitsAreHandedOutInOrderUpToTheFirstFailure) {
   }
 }
 
+TEST(SplitPool, ThreadsReleaseTheStretchesTheyHavePassed) {
+  for (uint32_t threads : {1u, 3u}) {
+    std::mutex m;
+    std::vector<std::pair<uint32_t, uint32_t>> spans;
+    SplitPoolWork work;
+    work.count = 100;
+    work.blocksPerSplit = 1;
+    work.bytesPerSplit = 4096;
+    work.threads = threads;
+    work.releaseEvery = 8;
+    work.read = [](uint32_t, uint8_t* buffer) {
+      std::fill(buffer, buffer + 4096, 3);
+      return true;
+    };
+    work.store = [](uint32_t, const uint32_t*) {};
+    work.finished = [](uint32_t) { return true; };
+    work.release = [&](uint32_t first, uint32_t count) {
+      std::lock_guard<std::mutex> lock(m);
+      spans.emplace_back(first, count);
+    };
+    ASSERT_TRUE(RunSplitPool(work));
+    if (threads == 1) {
+      // One thread: consecutive stretches of 8, the last 4 splits not yet released.
+      std::vector<std::pair<uint32_t, uint32_t>> expected;
+      for (uint32_t first = 0; first + 8 <= 100; first += 8) expected.emplace_back(first, 8);
+      EXPECT_EQ(spans, expected);
+    } else {
+      // Several: each thread's stretches follow one another and hold 8 of its splits at least.
+      EXPECT_GE(spans.size(), 100u / 8 - 3);
+      for (const auto& [first, count] : spans) {
+        EXPECT_GE(count, 8u);
+        EXPECT_LE(first + count, 100u);
+      }
+    }
+  }
+}
+
 TEST(SplitPool, AFinishedCallbackSayingNoStopsTheRun) {
   SplitPoolWork work;
   work.count = 50;
