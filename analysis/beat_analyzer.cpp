@@ -178,6 +178,7 @@ int32_t FeedBeatAnalyzer(BeatAnalyzer& a, const uint8_t* block) {
   // The history has H rows: a further block before the next reset is refused.
   if (a.blocksFed >= a.historyLength) return 0;
 
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
   if (a.vectorWork) {
     a.sampleCount += kBlockFrames;
     detail::AnalyseBlockAvx2(*a.vectorWork, block, a.magnitudes.get(), a.history[a.blocksFed].get(),
@@ -185,6 +186,9 @@ int32_t FeedBeatAnalyzer(BeatAnalyzer& a, const uint8_t* block) {
   } else {
     AppendAndAnalyse(a, block);
   }
+#else
+  AppendAndAnalyse(a, block);
+#endif
   a.blocksFed += 1;
   if (a.blocksFed < a.historyLength) return 0;
   BuildMasks(a);

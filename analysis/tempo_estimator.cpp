@@ -216,6 +216,7 @@ double EstimateBlockTempoScalar(const uint8_t* frames, size_t count, size_t enve
   return TempoOfLagTable(table.get());
 }
 
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
 // The same values with the vector steps of tempo_vector.h; the mono frames
 // are never stored.
 double EstimateBlockTempoVector(const uint8_t* frames, size_t envelopeCount) {
@@ -228,6 +229,7 @@ double EstimateBlockTempoVector(const uint8_t* frames, size_t envelopeCount) {
   detail::AutocorrelateAvx2(envelope.get(), envelopeCount - kLagTableSize, table.get());
   return TempoOfLagTable(table.get());
 }
+#endif
 
 }  // namespace
 
@@ -237,7 +239,9 @@ double EstimateBlockTempo(const uint8_t* frames, int32_t frameCount) {
   const size_t envelopeCount = count / kTempoDecimation;
   // Fewer than 668 envelope values leave no lag to measure.
   if (envelopeCount < static_cast<size_t>(kLagTableSize)) return 0.0;
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
   if (DefaultKernelChoice() == KernelChoice::Avx2) return EstimateBlockTempoVector(frames, envelopeCount);
+#endif
   return EstimateBlockTempoScalar(frames, count, envelopeCount);
 }
 
