@@ -1,14 +1,17 @@
 #include "storage/platform/file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <string>
 #include <system_error>
@@ -32,6 +35,21 @@ int OpenLocked(const std::filesystem::path& path, int flags, int lockKind) {
   return fd;
 }
 
+// Past the file-size limit (RLIMIT_FSIZE, as set by "ulimit -f") a write
+// raises SIGXFSZ, whose default action ends the process on the spot, leaving
+// temporary files and half-made results behind. Ignored, the write fails with
+// EFBIG instead, exactly like a write to a full disk, and the job fails
+// cleanly. A handler the program installed itself is left alone.
+void FailWritesPastTheSizeLimit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current {};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      ::signal(SIGXFSZ, SIG_IGN);
+    }
+  });
+}
+
 }  // namespace
 
 File::~File() { Close(); }
@@ -51,10 +69,12 @@ File File::OpenRead(const std::filesystem::path& path, Share share) {
 }
 
 File File::OpenWrite(const std::filesystem::path& path) {
+  FailWritesPastTheSizeLimit();
   return File(OpenLocked(path, O_WRONLY, LOCK_EX));
 }
 
 File File::Create(const std::filesystem::path& path, bool readable) {
+  FailWritesPastTheSizeLimit();
   return File(OpenLocked(path, (readable ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC, LOCK_EX));
 }
 
@@ -171,6 +191,7 @@ std::optional<std::filesystem::path> MakeUniqueFile(const std::filesystem::path&
                                                     std::string_view prefix) {
   // Like mkstemp, but with the usual permissions (the umask applies), since
   // the file may become a result the user keeps.
+  FailWritesPastTheSizeLimit();
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
