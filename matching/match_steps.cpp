@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "analysis/declick.h"
 #include "common/sample_frame.h"
 #include "matching/result_files.h"
 
@@ -44,6 +45,36 @@ uint32_t RankAndSelect(const BeatAnalyzer& analyzer, const SplitGeometry& g, uin
   ScoreCandidates(analyzer.beatMasks.get(), g.blocksPerSplit, candidateCount, candidates, scores.data());
   RankCandidates(scores.data(), candidateCount);
   return SelectedCount(scores.data(), candidateCount, SelectionThreshold(g.blocksPerSplit, minSimilarity));
+}
+
+bool WriteBestMatches(const MatchSettings& settings, WorkerContext* context, WavInfo& sample,
+                      const SplitGeometry& g, const Candidates& candidates, BeatAnalyzer& analyzer,
+                      std::vector<uint8_t>& buffer, std::vector<CandidateScore>& scores) {
+  ResultWriter writer(settings);
+  if (!settings.separateFiles && !writer.Begin()) return false;
+
+  for (uint32_t j = 0; j < settings.fragmentLength; ++j) {
+    if (Terminated(context)) return false;
+    SetProgressPos(context, static_cast<uint32_t>(uint64_t{j} * 100 / settings.fragmentLength));
+    if (!AnalyseTemplateSplit(sample, settings, g, j, buffer.data(), analyzer)) return false;
+    const uint32_t taken =
+        RankAndSelect(analyzer, g, candidates.count, candidates.masks, settings.minSimilarity, scores);
+    if (settings.separateFiles && !writer.Begin()) return false;
+
+    for (uint32_t n = 0; n < taken; ++n) {
+      if (Terminated(context)) return false;
+      const uint32_t index = scores[n].index;
+      if (candidates.fetchBeforeText && !candidates.fetch(index, buffer.data())) return false;
+      SetProgressText(context, TemplateWrittenText(j, index));
+      if (!candidates.fetchBeforeText && !candidates.fetch(index, buffer.data())) return false;
+      if (settings.declick) ApplyDeclickRampBytes(buffer.data(), g.bytesPerSplit / 2);
+      if (!writer.Append(buffer.data(), g.bytesPerSplit)) return false;
+      if (settings.observer != nullptr) settings.observer->OnMatch(j, index, scores[n].agreement);
+    }
+    if (settings.separateFiles) writer.Finish(j, candidates.skipEmptyResults);
+  }
+  if (!settings.separateFiles) writer.Finish(std::nullopt, candidates.skipEmptyResults);
+  return true;
 }
 
 ResultWriter::~ResultWriter() { Discard(); }

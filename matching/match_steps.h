@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,23 @@ bool AnalyseTemplateSplit(WavInfo& sample, const MatchSettings& settings, const 
 uint32_t RankAndSelect(const BeatAnalyzer& analyzer, const SplitGeometry& g, uint32_t candidateCount,
                        const MaskTable& candidates, uint32_t minSimilarity,
                        std::vector<CandidateScore>& scores);
+
+// The candidates of a job and how their sound is had.
+struct Candidates {
+  uint32_t count = 0;
+  MaskTable masks;
+  // Fills buffer with the bytes of candidate index; false when its sound cannot be had.
+  std::function<bool(uint32_t index, uint8_t* buffer)> fetch;
+  bool fetchBeforeText = false;    // announce a split only once its sound is there
+  bool skipEmptyResults = false;   // an empty result is not converted
+};
+
+// For each template split: analyse it, rank the candidates, and write the
+// best ones (declicked when asked) into the result, converting each result
+// when complete. False on the first failure or when the run is stopped.
+bool WriteBestMatches(const MatchSettings& settings, WorkerContext* context, WavInfo& sample,
+                      const SplitGeometry& g, const Candidates& candidates, BeatAnalyzer& analyzer,
+                      std::vector<uint8_t>& buffer, std::vector<CandidateScore>& scores);
 
 // One result in the making: a temporary raw file in the temporary folder,
 // converted into a WAV file when complete. The temporary file is removed on

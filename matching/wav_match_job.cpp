@@ -4,7 +4,6 @@
 #include <new>
 #include <vector>
 
-#include "analysis/declick.h"
 #include "matching/match_steps.h"
 #include "matching/source_splits.h"
 
@@ -25,7 +24,9 @@ bool MatchWavSource(const MatchSettings& settings, WorkerContext* context) {
   }
   const SplitGeometry g = SplitGeometryFor(settings.splitMilliseconds);
   const uint32_t sourceSplits = SourceSplitCount(source, g);
-  if (settings.observer != nullptr) settings.observer->OnGeometry(settings.splitMilliseconds, g.framesPerSplit, g.blocksPerSplit, sourceSplits);
+  if (settings.observer != nullptr) {
+    settings.observer->OnGeometry(settings.splitMilliseconds, g.framesPerSplit, g.blocksPerSplit, sourceSplits);
+  }
 
   std::unique_ptr<SourceSplitTable> table;
   std::vector<CandidateScore> scores;
@@ -44,32 +45,13 @@ bool MatchWavSource(const MatchSettings& settings, WorkerContext* context) {
   if (!PrepareSourceSplits(source, g, analyzer, buffer.data(), *table, context)) return false;
   SetProgressText(context, kPleaseWait);
 
-  ResultWriter writer(settings);
-  if (!settings.separateFiles && !writer.Begin()) return false;
-
-  for (uint32_t j = 0; j < settings.fragmentLength; ++j) {
-    if (Terminated(context)) return false;
-    SetProgressPos(context, static_cast<uint32_t>(uint64_t{j} * 100 / settings.fragmentLength));
-    if (!AnalyseTemplateSplit(sample, settings, g, j, buffer.data(), analyzer)) return false;
-    const uint32_t taken =
-        RankAndSelect(analyzer, g, sourceSplits, table->Table(), settings.minSimilarity, scores);
-    if (settings.separateFiles && !writer.Begin()) return false;
-
-    for (uint32_t n = 0; n < taken; ++n) {
-      if (Terminated(context)) return false;
-      const uint32_t r = scores[n].index;
-      SetProgressText(context, TemplateWrittenText(j, r));
-      if (ReadWavFrames(source, buffer.data(), table->FramePosition(r), g.framesPerSplit) != g.framesPerSplit) {
-        return false;
-      }
-      if (settings.declick) ApplyDeclickRampBytes(buffer.data(), g.framesPerSplit * 2);
-      if (!writer.Append(buffer.data(), g.bytesPerSplit)) return false;
-      if (settings.observer != nullptr) settings.observer->OnMatch(j, r, scores[n].agreement);
-    }
-    if (settings.separateFiles) writer.Finish(j, false);
-  }
-  if (!settings.separateFiles) writer.Finish(std::nullopt, false);
-  return true;
+  Candidates candidates;
+  candidates.count = sourceSplits;
+  candidates.masks = table->Table();
+  candidates.fetch = [&](uint32_t r, uint8_t* out) {
+    return ReadWavFrames(source, out, table->FramePosition(r), g.framesPerSplit) == g.framesPerSplit;
+  };
+  return WriteBestMatches(settings, context, sample, g, candidates, analyzer, buffer, scores);
 }
 
 }  // namespace kestrune

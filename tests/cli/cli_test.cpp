@@ -41,18 +41,8 @@ Outcome RunCli(const std::string& args, const TempDir& dir) {
   return o;
 }
 
-std::vector<uint8_t> Noise(size_t bytes, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> out(bytes);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
-}
-
-std::vector<uint8_t> Wav(const std::vector<uint8_t>& data, uint16_t channels = 2) {
-  test::WavBuilder b;
-  b.RiffHeader(static_cast<uint32_t>(36 + data.size())).Fmt(1, channels, 44100, channels * 2, 16).Chunk("data", data);
-  return b.bytes();
-}
+std::vector<uint8_t> Noise(size_t bytes, uint32_t seed) { return test::NoiseBytes(bytes, seed); }
+std::vector<uint8_t> Wav(const std::vector<uint8_t>& data, uint16_t channels = 2) { return test::PcmWav(data, channels); }
 
 class Cli : public ::testing::Test {
  protected:

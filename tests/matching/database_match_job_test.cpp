@@ -23,18 +23,8 @@ using test::RecordingProgress;
 using test::TempDir;
 using test::WriteBytes;
 
-std::vector<uint8_t> Noise(size_t bytes, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> out(bytes);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
-}
-
-std::vector<uint8_t> Wav(const std::vector<uint8_t>& data, uint32_t rate = 44100) {
-  test::WavBuilder b;
-  b.RiffHeader(static_cast<uint32_t>(36 + data.size())).Fmt(1, 2, rate, 4, 16).Chunk("data", data);
-  return b.bytes();
-}
+std::vector<uint8_t> Noise(size_t bytes, uint32_t seed) { return test::NoiseBytes(bytes, seed); }
+std::vector<uint8_t> Wav(const std::vector<uint8_t>& data, uint32_t rate = 44100) { return test::PcmWav(data, 2, rate); }
 
 constexpr size_t kSplit100 = 17640;  // bytes of a 100 ms split
 

@@ -27,12 +27,7 @@ constexpr uint32_t kFrames = 4410;  // 100 ms splits
 constexpr size_t kSplitBytes = kFrames * 4;
 
 // Split-sized pieces of distinct noise.
-std::vector<uint8_t> NoiseSplit(uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> bytes(kSplitBytes);
-  for (auto& b : bytes) b = static_cast<uint8_t>(rng());
-  return bytes;
-}
+std::vector<uint8_t> NoiseSplit(uint32_t seed) { return test::NoiseBytes(kSplitBytes, seed); }
 
 std::vector<uint8_t> Concat(const std::vector<uint32_t>& seeds, size_t tail = 0) {
   std::vector<uint8_t> out;
@@ -45,10 +40,8 @@ std::vector<uint8_t> Concat(const std::vector<uint32_t>& seeds, size_t tail = 0)
 }
 
 std::vector<uint8_t> Wav(const std::vector<uint8_t>& data, uint16_t channels = 2, uint32_t rate = 44100,
-                         uint16_t blockAlign = 4, uint16_t bits = 16) {
-  test::WavBuilder b;
-  b.RiffHeader(static_cast<uint32_t>(36 + data.size())).Fmt(1, channels, rate, blockAlign, bits).Chunk("data", data);
-  return b.bytes();
+                         uint16_t blockAlign = 4) {
+  return test::PcmWav(data, channels, rate, blockAlign);
 }
 
 std::vector<uint8_t> ResultFile(const std::vector<uint8_t>& data) {
@@ -135,9 +128,9 @@ TEST_F(WavMatchJob, LowerSimilarityAddsRunnersUpAfterTheBest) {
 }
 
 TEST_F(WavMatchJob, FormatMessageIsShownOnceForTheFirstBadFile) {
-  WriteBytes(dir / "mono.wav", Wav(Concat({1, 2}), 1, 44100, 2, 16));
-  WriteBytes(dir / "48k.wav", Wav(Concat({1, 2}), 2, 48000, 4, 16));
-  WriteBytes(dir / "align8.wav", Wav(Concat({1, 2}), 2, 44100, 8, 16));
+  WriteBytes(dir / "mono.wav", Wav(Concat({1, 2}), 1, 44100, 2));
+  WriteBytes(dir / "48k.wav", Wav(Concat({1, 2}), 2, 48000, 4));
+  WriteBytes(dir / "align8.wav", Wav(Concat({1, 2}), 2, 44100, 8));
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"mono.wav", "sample.wav"}, {"source.wav", "48k.wav"}, {"mono.wav", "48k.wav"}, {"align8.wav", "sample.wav"}};
   for (const auto& [source, sample] : cases) {

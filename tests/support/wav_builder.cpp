@@ -1,5 +1,7 @@
 #include "support/wav_builder.h"
 
+#include <random>
+
 #include <stdexcept>
 
 namespace kestrune::test {
@@ -46,6 +48,21 @@ WavBuilder& WavBuilder::ChunkHeader(const std::string& id, uint32_t size) { retu
 std::vector<uint8_t> FrameBytes(const std::vector<int16_t>& interleaved) {
   WavBuilder b;
   for (int16_t s : interleaved) b.U16(static_cast<uint16_t>(s));
+  return b.bytes();
+}
+
+std::vector<uint8_t> NoiseBytes(size_t count, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> out(count);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
+}
+
+std::vector<uint8_t> PcmWav(const std::vector<uint8_t>& data, uint16_t channels, uint32_t rate,
+                            uint16_t blockAlign, uint16_t bits) {
+  if (blockAlign == 0) blockAlign = static_cast<uint16_t>(channels * 2);
+  WavBuilder b;
+  b.RiffHeader(static_cast<uint32_t>(36 + data.size())).Fmt(1, channels, rate, blockAlign, bits).Chunk("data", data);
   return b.bytes();
 }
 

@@ -30,6 +30,13 @@ class WavBuilder {
   std::vector<uint8_t> bytes_;
 };
 
+// Pseudo-random bytes, the same for the same seed.
+std::vector<uint8_t> NoiseBytes(size_t count, uint32_t seed);
+
+// A 44-byte-header PCM WAV file around data (16 bits, block align = 2 * channels).
+std::vector<uint8_t> PcmWav(const std::vector<uint8_t>& data, uint16_t channels = 2, uint32_t rate = 44100,
+                            uint16_t blockAlign = 0, uint16_t bits = 16);
+
 // A standard 44-byte-header WAV file: PCM, 2 channels, 16 bits, 44100 Hz.
 std::vector<uint8_t> StereoWav(const std::vector<int16_t>& interleaved);
 // Interleaved frames as little-endian bytes.
