@@ -1,5 +1,7 @@
 #include "hostile/hostile_cases.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -214,6 +216,10 @@ std::vector<WavCase> MakeWavCases() {
     folder.name = "folder.wav";
     folder.entry = Entry::Folder;
     cases.push_back(folder);
+    WavCase pipe;
+    pipe.name = "pipe.wav";
+    pipe.entry = Entry::Pipe;
+    cases.push_back(pipe);
     WavCase missing;
     missing.name = "missing.wav";
     missing.entry = Entry::Missing;
@@ -399,6 +405,18 @@ std::vector<DatabaseCase> MakeDatabaseCases() {
   add("data_file_one_byte_short", with(dataPath, Slice(data, 0, 2 * kSplitBytes - 1)), DatabaseOutcome::Fails);
   add("data_file_empty", with(dataPath, std::vector<uint8_t>{}), DatabaseOutcome::Fails);
   add("data_file_missing", with(dataPath, std::nullopt), DatabaseOutcome::Fails);
+  // Named pipes where files belong: an open must not wait for a writer.
+  {
+    Files files = with(dataPath, std::nullopt);
+    files.push_back({dataPath + "|", {}});
+    add("data_file_is_a_pipe", files, DatabaseOutcome::Fails);
+    files = with("db.snd", std::nullopt);
+    files.push_back({"db.snd|", {}});
+    add("snd_is_a_pipe", files, DatabaseOutcome::Fails);
+    files = with("db.qlmx", std::nullopt);
+    files.push_back({"db.qlmx|", {}});
+    add("database_is_a_pipe", files, DatabaseOutcome::Fails);
+  }
   {
     Files files = with(dataPath, std::nullopt);
     files.push_back({dataPath + "/", {}});
@@ -460,6 +478,12 @@ void WriteCaseFiles(const std::filesystem::path& folder,
     const std::filesystem::path path = folder / relative;
     if (!relative.empty() && relative.back() == '/') {
       std::filesystem::create_directories(path);
+      continue;
+    }
+    if (!relative.empty() && relative.back() == '|') {
+      const std::filesystem::path pipe = folder / relative.substr(0, relative.size() - 1);
+      std::filesystem::create_directories(pipe.parent_path());
+      if (::mkfifo(pipe.c_str(), 0666) != 0) throw std::runtime_error("cannot make the pipe " + pipe.string());
       continue;
     }
     std::filesystem::create_directories(path.parent_path());

@@ -31,7 +31,7 @@ enum class Reading {
 };
 
 // What stands at the case's path.
-enum class Entry { File, Folder, Missing };
+enum class Entry { File, Folder, Pipe, Missing };
 
 struct WavCase {
   std::string name;  // a file name: letters, digits, '_' and '.'
@@ -69,7 +69,8 @@ enum class DatabaseOutcome {
 struct DatabaseCase {
   std::string name;
   // Paths relative to the case's folder and their contents; the database file
-  // is always "db.qlmx". A path ending in '/' is an empty folder.
+  // is always "db.qlmx". A path ending in '/' is an empty folder, one ending
+  // in '|' a named pipe (without the '|').
   std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
   DatabaseOutcome outcome = DatabaseOutcome::Fails;
   std::vector<uint8_t> resultSplit;  // the raw bytes of the one split written
@@ -79,7 +80,7 @@ struct DatabaseCase {
 std::vector<uint8_t> DatabaseSample();
 std::vector<DatabaseCase> DatabaseCases();
 
-// Writes files into folder (creating the folders they need).
+// Writes files into folder (creating the folders they need), folders and pipes.
 void WriteCaseFiles(const std::filesystem::path& folder,
                     const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files);
 

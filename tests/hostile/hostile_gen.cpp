@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     const auto path = folder / "wav" / c.name;
     if (c.entry == Entry::File) WriteCaseFiles(folder / "wav", {{c.name, c.bytes}});
     if (c.entry == Entry::Folder) std::filesystem::create_directories(path);
+    if (c.entry == Entry::Pipe && !std::filesystem::exists(path)) WriteCaseFiles(folder / "wav", {{c.name + "|", {}}});
     list << "wav/" << c.name << " " << kReadings[static_cast<int>(c.reading)];
     if (c.reading == Reading::Frames) list << " " << c.frames;
     list << "\n";

@@ -90,6 +90,7 @@ path Place(const WavCase& c, const path& in) {
   const path p = in / c.name;
   if (c.entry == Entry::File) test::WriteBytes(p, c.bytes);
   if (c.entry == Entry::Folder) std::filesystem::create_directory(p);
+  if (c.entry == Entry::Pipe && !std::filesystem::exists(p)) WriteCaseFiles(in, {{c.name + "|", {}}});
   return p;
 }
 

@@ -22,13 +22,16 @@ namespace {
 
 int OpenLocked(const std::filesystem::path& path, int flags, int lockKind) {
   int fd;
+  // Non-blocking, so that opening a named pipe (or a device) returns at once
+  // instead of waiting, perhaps forever, for its other end; it is refused below.
   do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
   struct stat st;
-  // Only regular files: a directory or a device is not a sound file.
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, lockKind | LOCK_NB) != 0) {
+  // Only regular files: a directory, a pipe or a device is not a sound file.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, lockKind | LOCK_NB) != 0 ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return -1;
   }
