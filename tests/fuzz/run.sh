@@ -16,6 +16,7 @@ bash "$here/make_corpus.sh" "$build" "$work/seeds"
 
 declare -A max_len=([fuzz_wav_header]=65536 [fuzz_splits_database]=131072 [fuzz_declick]=4096 [fuzz_tempo]=65536)
 failed=0
+passed=0
 for target in fuzz_wav_header fuzz_splits_database fuzz_declick fuzz_tempo; do
   mkdir -p "$work/corpus/$target"
   log="$work/$target.log"
@@ -23,10 +24,12 @@ for target in fuzz_wav_header fuzz_splits_database fuzz_declick fuzz_tempo; do
       -print_final_stats=1 -artifact_prefix="$work/findings/$target-" \
       "$work/corpus/$target" "$work/seeds/$target" > "$log" 2>&1; then
     echo "fuzz: $target: no finding in ${seconds}s ($(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$') runs)"
+    passed=$((passed + 1))
   else
     echo "fuzz: $target: FINDING (log $log)"
     tail -n 60 "$log"
-    failed=1
+    failed=$((failed + 1))
   fi
 done
-exit $failed
+echo "fuzz: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
