@@ -15,12 +15,13 @@ void SetProgressPos(WorkerContext* context, uint32_t percent) {
   if (CanReport(context)) context->hDlg->SetPos(percent);
 }
 
-int RunWorkerRoutine(WorkerContext* context) {
+int RunWorkerRoutine(WorkerContext* context, const std::function<void(int)>& postEnd) {
   context->bRunning.store(true);
   int code = PD_FAILED;
   if (!context->bTerminate.load() && context->pfnWorker != nullptr) {
     code = context->pfnWorker(context) ? PD_SUCCEEDED : PD_FAILED;
   }
+  if (postEnd && !context->bTerminate.load()) postEnd(code);
   context->bRunning.store(false);
   return code;
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kestrune {
@@ -59,6 +60,9 @@ void SetProgressPos(WorkerContext* context, uint32_t percent);
 
 // The thread routine of a progress run: marks the context running, calls the
 // worker unless termination was already requested, and returns the end code.
-int RunWorkerRoutine(WorkerContext* context);
+// When postEnd is given and no termination was requested by the time the
+// worker returns, it receives the end code while bRunning is still set (a
+// progress window posts its end from there).
+int RunWorkerRoutine(WorkerContext* context, const std::function<void(int)>& postEnd = {});
 
 }  // namespace kestrune

@@ -1,0 +1,236 @@
+// Whole runs from the main dialog through the launchers, the progress
+// dialogs and the jobs to the result files, on small generated WAV files.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <filesystem>
+#include <random>
+
+#include "matching/match_settings.h"
+#include "storage/splits_database_writer.h"
+#include "support/temp_dir.h"
+#include "support/wav_builder.h"
+#include "test_prompts.h"
+#include "ui/launchers.h"
+#include "ui/tamberly_dlg.h"
+#include "ui/up_dialog.h"
+
+namespace kestrune::ui::test {
+namespace {
+
+using kestrune::test::PcmWav;
+using kestrune::test::ReadBytes;
+using kestrune::test::TempDir;
+using kestrune::test::WriteBytes;
+
+constexpr size_t kSplitBytes = 4410 * 4;  // 100 ms
+
+std::vector<uint8_t> NoiseSplit(uint32_t seed) { return kestrune::test::NoiseBytes(kSplitBytes, seed); }
+
+std::vector<uint8_t> Splits(const std::vector<uint32_t>& seeds) {
+  std::vector<uint8_t> out;
+  for (uint32_t s : seeds) {
+    const auto split = NoiseSplit(s);
+    out.insert(out.end(), split.begin(), split.end());
+  }
+  return out;
+}
+
+// Quiet noise with a loud decaying burst on every beat.
+std::vector<uint8_t> BeatTrack(double bpm, int seconds) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  const int frames = seconds * 44100;
+  const double period = 60.0 / bpm * 44100.0;
+  std::vector<int16_t> s(2 * static_cast<size_t>(frames));
+  for (int n = 0; n < frames; ++n) {
+    const double sincebeat = std::fmod(n, period);
+    const double amplitude = 500.0 + (sincebeat < 882 ? 20000.0 * (882 - sincebeat) / 882 : 0.0);
+    s[2 * n] = static_cast<int16_t>(amplitude * unit(rng));
+    s[2 * n + 1] = static_cast<int16_t>(amplitude * unit(rng));
+  }
+  return kestrune::test::StereoWav(s);
+}
+
+// Notes every progress dialog shown and every status it shows.
+class ProgressWatcher : public QObject {
+ public:
+  ProgressWatcher() { qApp->installEventFilter(this); }
+  ~ProgressWatcher() override { qApp->removeEventFilter(this); }
+
+  bool eventFilter(QObject* object, QEvent* event) override {
+    auto* dialog = qobject_cast<CUPDialog*>(object);
+    if (dialog != nullptr && event->type() == QEvent::Show) {
+      titles << dialog->windowTitle();
+      connect(dialog, &CUPDialog::statusChanged, this, [this, dialog](const QString& text) {
+        statuses << text;
+        if (text == escapeOn) {
+          QTimer::singleShot(0, dialog, [dialog] { QTest::keyClick(dialog, Qt::Key_Escape); });
+        }
+      });
+    }
+    return false;
+  }
+
+  QStringList titles;
+  QStringList statuses;
+  QString escapeOn;  // Escape is pressed once this status shows
+};
+
+QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+
+}  // namespace
+
+class LaunchersTest : public QObject {
+  Q_OBJECT
+
+  TempDir* dir = nullptr;
+  TestPrompts* prompts = nullptr;
+  CoreLaunchers* launchers = nullptr;
+  CTamberlyDlg* dlg = nullptr;
+  const CTamberlyDlg::Controls* c = nullptr;
+
+  std::filesystem::path Out(const std::string& name) const { return dir->path() / "out" / name; }
+
+  // Source, sample and output folder through the choosers; 100 ms splits,
+  // only perfect matches, three template splits from sample split 1 on.
+  void ChooseFiles(const QString& source) {
+    prompts->fileAnswers = {source, Q(dir->path() / "sample.wav")};
+    prompts->folderAnswers = {Q(dir->path() / "out")};
+    c->openSource->click();
+    c->openSample->click();
+    c->openOutputFolder->click();
+    c->splitMs->setText("100");
+    c->minSimilarity->setText("100");
+    c->startOffset->setText("1");
+    c->fragmentLength->setText("3");
+  }
+
+ private slots:
+  void init() {
+    dir = new TempDir;
+    std::filesystem::create_directory(dir->path() / "out");
+    // Ten distinct splits; the sample holds source splits 7, 2 and 5 after one
+    // unrelated split.
+    WriteBytes(dir->path() / "source.wav", PcmWav(Splits({10, 11, 12, 13, 14, 15, 16, 17, 18, 19})));
+    WriteBytes(dir->path() / "sample.wav", PcmWav(Splits({99, 17, 12, 15})));
+    prompts = new TestPrompts;
+    launchers = new CoreLaunchers(*prompts);
+    dlg = new CTamberlyDlg(*prompts, *launchers);
+    c = &dlg->controls();
+  }
+  void cleanup() {
+    delete dlg;
+    delete launchers;
+    delete prompts;
+    delete dir;
+  }
+
+  void processWritesTheResultFile() {
+    ProgressWatcher watcher;
+    ChooseFiles(Q(dir->path() / "source.wav"));
+    c->process->click();
+
+    QVERIFY2(prompts->messages.empty(), qPrintable(prompts->Texts().join('|')));
+    QCOMPARE(ReadBytes(Out("sample_rest.wav")), PcmWav(Splits({17, 12, 15})));
+    // The run behind "Processing sound.", its one result converted behind a
+    // nested dialog.
+    QCOMPARE(watcher.titles, (QStringList{"Processing sound.", "Converting sound."}));
+    QCOMPARE(watcher.statuses.first(), QStringLiteral("Please Wait..."));
+    QVERIFY(watcher.statuses.contains("Template split - 2, src split written - 5"));
+    // The dialog is as before the run.
+    QCOMPARE(c->splitMs->text(), QStringLiteral("100"));
+    QVERIFY(c->collect->isChecked());
+  }
+
+  void processWithADatabaseSource() {
+    DatabaseBuildRequest request;
+    request.sourcePath = dir->path() / "source.wav";
+    request.splitMilliseconds = 100;
+    request.outputPath = dir->path() / "songs.qlmx";
+    std::string error;
+    QVERIFY2(BuildSplitsDatabase(request, nullptr, error), error.c_str());
+
+    c->source->setCurrentIndex(kSourceDatabase);
+    emit c->source->activated(kSourceDatabase);
+    ChooseFiles(Q(request.outputPath));
+    c->splitMs->setText("1000");  // the database decides
+    c->process->click();
+
+    QVERIFY2(prompts->messages.empty(), qPrintable(prompts->Texts().join('|')));
+    QCOMPARE(prompts->fileRequests.at(0).initialName, QStringLiteral("database.qlmx"));
+    QCOMPARE(ReadBytes(Out("sample_rest.wav")), PcmWav(Splits({17, 12, 15})));
+  }
+
+  void aFailedRunIsReportedAfterTheJobsOwnMessage() {
+    WriteBytes(dir->path() / "mono.wav", PcmWav(Splits({1, 2}), 1));
+    ChooseFiles(Q(dir->path() / "mono.wav"));
+    c->process->click();
+    QCOMPARE(prompts->Texts(), (QStringList{"Only 44 kHz 2 chanels PCM wav files supported",
+                                            "Error occurs while processing sound."}));
+    for (const ShownMessage& m : prompts->messages) {
+      QCOMPARE(m.caption, QStringLiteral("Sound processing"));
+      QCOMPARE(m.owner, nullptr);
+      QVERIFY(m.icon == UserPrompts::Icon::None);
+      QCOMPARE(m.thread, QThread::currentThread());
+    }
+    QVERIFY(!std::filesystem::exists(Out("sample_rest.wav")));
+
+    // A database that cannot be opened fails the same way.
+    prompts->messages.clear();
+    QVERIFY(!LaunchDatabaseMatch(nullptr, *prompts, Q(dir->path() / "out") + "/", Q(dir->path() / "none.qlmx"),
+                                 Q(dir->path() / "sample.wav"), 0, 1, 35, 0, 0));
+    QCOMPARE(prompts->Texts(), QStringList{"Error occurs while processing sound."});
+  }
+
+  void escapeTerminatesARun() {
+    ProgressWatcher watcher;
+    watcher.escapeOn = QStringLiteral("Prepare source beats information..");
+    ChooseFiles(Q(dir->path() / "source.wav"));
+    c->process->click();
+
+    QCOMPARE(watcher.titles, QStringList{"Processing sound."});
+    QVERIFY(watcher.statuses.contains("Termination Initiated.."));
+    QCOMPARE(prompts->Texts(), QStringList{"Error occurs while processing sound."});
+    QVERIFY(!std::filesystem::exists(Out("sample_rest.wav")));
+  }
+
+  void theTempoLauncher() {
+    WriteBytes(dir->path() / "beat.wav", BeatTrack(120.0, 12));
+    double estimate = -1.0;
+    ProgressWatcher watcher;
+    QVERIFY(LaunchTempoEstimate(nullptr, Q(dir->path() / "beat.wav"), &estimate));
+    QCOMPARE(watcher.titles, QStringList{"Calculating BPM"});
+    QCOMPARE(watcher.statuses.first(), QStringLiteral("Calculating BPM"));
+    QVERIFY2(estimate > 115.0 && estimate < 125.0, qPrintable(QString::number(estimate)));
+
+    // No estimate: the caller's value stays, nothing is shown.
+    estimate = 42.0;
+    QVERIFY(!LaunchTempoEstimate(nullptr, Q(dir->path() / "missing.wav"), &estimate));
+    QCOMPARE(estimate, 42.0);
+    QVERIFY(prompts->messages.empty());
+
+    // From the dialog.
+    prompts->fileAnswers = {Q(dir->path() / "beat.wav")};
+    c->openSource->click();
+    c->bpmMode->click();
+    c->calculate->click();
+    QVERIFY(prompts->messages.empty());
+    const uint32_t bpm = c->bpm->text().toUInt();
+    QVERIFY2(bpm >= 115 && bpm <= 125, qPrintable(c->bpm->text()));
+    QCOMPARE(c->splitMs->text(), QString::number(60000 / bpm));
+  }
+};
+
+}  // namespace kestrune::ui::test
+
+QTEST_MAIN(kestrune::ui::test::LaunchersTest)
+#include "launchers_test.moc"

@@ -1,0 +1,25 @@
+#include "test_prompts.h"
+
+namespace kestrune::ui::test {
+
+void TestPrompts::ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) {
+  messages.push_back({owner, caption, text, icon, QThread::currentThread()});
+}
+
+QString TestPrompts::OpenFile(const QString& filter, const QString& initialName) {
+  fileRequests.push_back({filter, initialName});
+  return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+}
+
+QString TestPrompts::ChooseFolder(QWidget* owner) {
+  folderOwners.push_back(owner);
+  return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
+}
+
+QStringList TestPrompts::Texts() const {
+  QStringList texts;
+  for (const auto& m : messages) texts << m.text;
+  return texts;
+}
+
+}  // namespace kestrune::ui::test

@@ -1,0 +1,45 @@
+// Test doubles for the desktop program's seams: message boxes and choosers
+// that record what they were asked and answer from prepared lists.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <vector>
+
+#include "ui/user_prompts.h"
+
+namespace kestrune::ui::test {
+
+struct ShownMessage {
+  QWidget* owner;
+  QString caption;
+  QString text;
+  UserPrompts::Icon icon;
+  QThread* thread;  // the thread that showed it
+};
+
+struct FileRequest {
+  QString filter;
+  QString initialName;
+};
+
+class TestPrompts : public UserPrompts {
+ public:
+  void ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) override;
+  // Answers with the next of fileAnswers (an empty string cancels).
+  QString OpenFile(const QString& filter, const QString& initialName) override;
+  // Answers with the next of folderAnswers (an empty string cancels).
+  QString ChooseFolder(QWidget* owner) override;
+
+  QStringList Texts() const;
+
+  std::vector<ShownMessage> messages;
+  std::vector<FileRequest> fileRequests;
+  std::vector<QWidget*> folderOwners;
+  QStringList fileAnswers;
+  QStringList folderAnswers;
+};
+
+}  // namespace kestrune::ui::test

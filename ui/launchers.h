@@ -1,0 +1,71 @@
+// The launchers: each copies its arguments into a record of its own, runs the
+// job's worker behind a progress dialog and turns the end code into a result.
+// The matching launchers report their failures themselves; the tempo launcher
+// leaves that to its caller.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+class QWidget;
+
+namespace kestrune::ui {
+
+class UserPrompts;
+
+inline constexpr char kProcessingTitle[] = "Processing sound.";
+inline constexpr char kTempoTitle[] = "Calculating BPM";
+
+// Matches a sample against a WAV source. True when the job succeeded;
+// otherwise "Error occurs while processing sound." is shown and the result is
+// false.
+bool LaunchWavMatch(QWidget* owner, UserPrompts& prompts, const QString& outputFolder,
+                    const QString& sourcePath, const QString& samplePath, uint32_t splitMilliseconds,
+                    uint32_t startOffset, uint32_t fragmentLength, uint32_t minSimilarity,
+                    uint32_t declick, uint32_t separateFiles);
+
+// Matches a sample against a splits database, which fixes the split length.
+// Reports failures like LaunchWavMatch.
+bool LaunchDatabaseMatch(QWidget* owner, UserPrompts& prompts, const QString& outputFolder,
+                         const QString& databasePath, const QString& samplePath, uint32_t startOffset,
+                         uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
+                         uint32_t separateFiles);
+
+// Estimates the tempo of a WAV file behind "Calculating BPM". True when an
+// estimate was made; it is stored in *estimate only then. Shows nothing.
+bool LaunchTempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate);
+
+// The launchers as the main dialog calls them; tests put their own in place.
+class JobLaunchers {
+ public:
+  virtual ~JobLaunchers() = default;
+  virtual bool WavMatch(QWidget* owner, const QString& outputFolder, const QString& sourcePath,
+                        const QString& samplePath, uint32_t splitMilliseconds, uint32_t startOffset,
+                        uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
+                        uint32_t separateFiles) = 0;
+  virtual bool DatabaseMatch(QWidget* owner, const QString& outputFolder, const QString& databasePath,
+                             const QString& samplePath, uint32_t startOffset, uint32_t fragmentLength,
+                             uint32_t minSimilarity, uint32_t declick, uint32_t separateFiles) = 0;
+  // Stores the estimate in *estimate only when it succeeds.
+  virtual bool TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) = 0;
+};
+
+// The launchers above, showing their messages through prompts.
+class CoreLaunchers : public JobLaunchers {
+ public:
+  explicit CoreLaunchers(UserPrompts& prompts) : m_prompts(prompts) {}
+  bool WavMatch(QWidget* owner, const QString& outputFolder, const QString& sourcePath,
+                const QString& samplePath, uint32_t splitMilliseconds, uint32_t startOffset,
+                uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
+                uint32_t separateFiles) override;
+  bool DatabaseMatch(QWidget* owner, const QString& outputFolder, const QString& databasePath,
+                     const QString& samplePath, uint32_t startOffset, uint32_t fragmentLength,
+                     uint32_t minSimilarity, uint32_t declick, uint32_t separateFiles) override;
+  bool TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) override;
+
+ private:
+  UserPrompts& m_prompts;
+};
+
+}  // namespace kestrune::ui

@@ -1,0 +1,33 @@
+// The services a job asks of the desktop program while it runs behind a
+// progress dialog: message boxes and the nested progress run of a
+// conversion. Both are called from the job's worker thread and carried out
+// by the user interface thread while the worker waits.
+#pragma once
+
+#include <string>
+
+#include "common/worker.h"
+
+namespace kestrune::ui {
+
+class CUPDialog;
+class UserPrompts;
+
+class QtJobHost : public JobHost {
+ public:
+  // run is the progress dialog of the job this host serves.
+  QtJobHost(CUPDialog& run, UserPrompts& prompts) : m_run(run), m_prompts(prompts) {}
+
+  // A box with the given text and caption, an OK button, no icon and no owner.
+  // Nothing is shown once the run has been told to stop.
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  // A nested progress dialog in front of the run's dialog. Once the run has
+  // been told to stop, no dialog opens and the result is PD_TERMINATED.
+  int RunProgress(const std::string& title, WorkerProc worker, void* userData) override;
+
+ private:
+  CUPDialog& m_run;
+  UserPrompts& m_prompts;
+};
+
+}  // namespace kestrune::ui

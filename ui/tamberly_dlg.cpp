@@ -1,0 +1,384 @@
+#include "ui/tamberly_dlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QShortcut>
+
+#include <algorithm>
+
+#include "analysis/tempo_worker.h"
+#include "common/split_geometry.h"
+#include "ui/about_dlg.h"
+#include "ui/app_icon.h"
+#include "ui/launchers.h"
+#include "ui/user_prompts.h"
+
+namespace kestrune::ui {
+namespace {
+
+const char kNotANumber[] = "Please enter a positive integer.";
+const char kOutOfRange[] = "Please enter an integer between %1 and %2.";
+const char kSourceIncorrect[] = "Source file incorrect.";
+
+QLineEdit* NumberEdit(QWidget* parent, const char* name) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  // Digits only, as typed; an empty field is still possible and is refused
+  // when read.
+  edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+  edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 16);
+  return edit;
+}
+
+QLineEdit* PathEdit(QWidget* parent, const char* name) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  edit->setReadOnly(true);  // paths come from the choosers only
+  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 48);
+  return edit;
+}
+
+QPushButton* Button(QWidget* parent, const QString& text, const char* name) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(name);
+  button->setAutoDefault(false);  // Enter presses "Process.." only
+  return button;
+}
+
+QString FromUser(const QString& path) { return QDir::toNativeSeparators(path); }
+
+}  // namespace
+
+uint32_t SplitLengthForTempo(uint32_t bpm, int32_t noteFraction) {
+  return std::clamp(SplitFromTempo(bpm, noteFraction), kMinSplitMs, kMaxSplitMs);
+}
+
+QString OutputFolderPrefix(const QString& folder) {
+  QString prefix = QDir::toNativeSeparators(folder);
+  if (!prefix.endsWith(QDir::separator())) prefix += QDir::separator();
+  return prefix;
+}
+
+CTamberlyDlg::CTamberlyDlg(UserPrompts& prompts, JobLaunchers& launchers, QWidget* parent)
+    : QDialog(parent), m_prompts(prompts), m_launchers(launchers), m_hIcon(AppIcon()) {
+  m_strOutputFolder = OutputFolderPrefix(QDir::homePath());
+  CreateControls();
+  OnInitDialog();
+}
+
+void CTamberlyDlg::CreateControls() {
+  setWindowTitle(kAppTitle);
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+
+  auto* grid = new QGridLayout;
+  grid->setColumnStretch(1, 1);
+  int row = 0;
+  auto label = [this](const char* text) { return new QLabel(QString::fromUtf8(text), this); };
+
+  // 1: source kind. The list is sorted, so "Splits Database" comes first.
+  m_c.source = new QComboBox(this);
+  m_c.source->setObjectName("source");
+  m_c.source->addItems({QStringLiteral("Splits Database"), QStringLiteral("Wav File")});
+  grid->addWidget(label("Source to search in:"), row, 0);
+  grid->addWidget(m_c.source, row, 1, Qt::AlignLeft);
+  ++row;
+
+  // 2: source file.
+  m_c.sourcePath = PathEdit(this, "sourcePath");
+  m_c.openSource = Button(this, QStringLiteral("Open..."), "openSource");
+  grid->addWidget(label("Source:"), row, 0);
+  grid->addWidget(m_c.sourcePath, row, 1);
+  grid->addWidget(m_c.openSource, row, 2);
+  ++row;
+
+  // 3 and 4: the split-length group, shown only with a WAV source.
+  m_c.splitLength = label("Split length:");
+  m_c.splitLength->setObjectName("splitLength");
+  m_c.millisecondsMode = new QRadioButton(this);
+  m_c.millisecondsMode->setObjectName("millisecondsMode");
+  m_c.millisecondsMode->setAccessibleName(QStringLiteral("milliseconds"));
+  m_c.splitMs = NumberEdit(this, "splitMs");
+  m_c.millisecondsUnit = label("milliseconds");
+  m_c.bpmMode = new QRadioButton(this);
+  m_c.bpmMode->setObjectName("bpmMode");
+  m_c.bpmMode->setAccessibleName(QStringLiteral("BPM"));
+  m_c.bpm = NumberEdit(this, "bpm");
+  m_c.bpmUnit = label("BPM");
+  m_c.noteFraction = new QComboBox(this);
+  m_c.noteFraction->setObjectName("noteFraction");
+  for (const char* fraction : kNoteFractions) m_c.noteFraction->addItem(QString::fromUtf8(fraction));
+  m_c.calculate = Button(this, QStringLiteral("Calculate from source"), "calculate");
+
+  auto* msRow = new QHBoxLayout;
+  msRow->addWidget(m_c.millisecondsMode);
+  msRow->addWidget(m_c.splitMs);
+  msRow->addWidget(m_c.millisecondsUnit);
+  msRow->addStretch(1);
+  grid->addWidget(m_c.splitLength, row, 0);
+  grid->addLayout(msRow, row, 1);
+  ++row;
+  auto* bpmRow = new QHBoxLayout;
+  bpmRow->addWidget(m_c.bpmMode);
+  bpmRow->addWidget(m_c.bpm);
+  bpmRow->addWidget(m_c.bpmUnit);
+  bpmRow->addSpacing(8);
+  bpmRow->addWidget(m_c.noteFraction);
+  bpmRow->addStretch(1);
+  grid->addLayout(bpmRow, row, 1);
+  grid->addWidget(m_c.calculate, row, 2);
+  ++row;
+
+  // 5: the sample.
+  m_c.sample = PathEdit(this, "sample");
+  m_c.openSample = Button(this, QStringLiteral("Open..."), "openSample");
+  grid->addWidget(label("Wave File to find:"), row, 0);
+  grid->addWidget(m_c.sample, row, 1);
+  grid->addWidget(m_c.openSample, row, 2);
+  ++row;
+
+  // 6 to 8: numbers.
+  m_c.startOffset = NumberEdit(this, "startOffset");
+  grid->addWidget(label("Start Offset (splits.):"), row, 0);
+  grid->addWidget(m_c.startOffset, row++, 1, Qt::AlignLeft);
+  m_c.fragmentLength = NumberEdit(this, "fragmentLength");
+  grid->addWidget(label("Fragment Length (splits.):"), row, 0);
+  grid->addWidget(m_c.fragmentLength, row++, 1, Qt::AlignLeft);
+  m_c.minSimilarity = NumberEdit(this, "minSimilarity");
+  grid->addWidget(label("Minimum Similarity (%):"), row, 0);
+  grid->addWidget(m_c.minSimilarity, row++, 1, Qt::AlignLeft);
+
+  // 9 and 10: flags.
+  m_c.declick = new QCheckBox(QStringLiteral("Use declick filter"), this);
+  m_c.declick->setObjectName("declick");
+  grid->addWidget(m_c.declick, row++, 1);
+  m_c.collect = new QCheckBox(QStringLiteral("Collect results in one file"), this);
+  m_c.collect->setObjectName("collect");
+  grid->addWidget(m_c.collect, row++, 1);
+
+  // 11: output folder.
+  m_c.outputFolder = PathEdit(this, "outputFolder");
+  m_c.openOutputFolder = Button(this, QStringLiteral("Open..."), "openOutputFolder");
+  grid->addWidget(label("Output folder:"), row, 0);
+  grid->addWidget(m_c.outputFolder, row, 1);
+  grid->addWidget(m_c.openOutputFolder, row, 2);
+  ++row;
+
+  // 12: commands. "Process.." is the default button.
+  m_c.about = Button(this, QStringLiteral("&About Kestrune"), "about");
+  m_c.process = Button(this, QStringLiteral("Process.."), "process");
+  m_c.process->setDefault(true);
+  m_c.close = Button(this, QStringLiteral("Close"), "close");
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(m_c.about);
+  buttons->addStretch(1);
+  buttons->addWidget(m_c.process);
+  buttons->addWidget(m_c.close);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addSpacing(6);
+  layout->addLayout(buttons);
+  // The dialog takes the size of what it shows, also when the split-length
+  // group is hidden.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  connect(m_c.process, &QPushButton::clicked, this, &CTamberlyDlg::OnProcess);
+  connect(m_c.source, &QComboBox::activated, this, &CTamberlyDlg::OnSelchangeSource);
+  connect(m_c.openSource, &QPushButton::clicked, this, &CTamberlyDlg::OnOpenSource);
+  connect(m_c.openSample, &QPushButton::clicked, this, &CTamberlyDlg::OnOpenSample);
+  connect(m_c.openOutputFolder, &QPushButton::clicked, this, &CTamberlyDlg::OnOpenOutputFolder);
+  connect(m_c.bpmMode, &QRadioButton::clicked, this, &CTamberlyDlg::OnSplitMode);
+  connect(m_c.millisecondsMode, &QRadioButton::clicked, this, &CTamberlyDlg::OnSplitMode);
+  connect(m_c.calculate, &QPushButton::clicked, this, &CTamberlyDlg::OnCalculateBpm);
+  connect(m_c.noteFraction, &QComboBox::activated, this, &CTamberlyDlg::OnSelchangeNoteFraction);
+  connect(m_c.close, &QPushButton::clicked, this, &CTamberlyDlg::accept);
+  connect(m_c.about, &QPushButton::clicked, this, &CTamberlyDlg::OnAbout);
+  auto* help = new QShortcut(QKeySequence::HelpContents, this);
+  connect(help, &QShortcut::activated, this, &CTamberlyDlg::OnAbout);
+}
+
+void CTamberlyDlg::OnInitDialog() {
+  UpdateData(false);
+  setWindowIcon(m_hIcon);
+  UpdateControls();
+}
+
+bool CTamberlyDlg::UpdateData(bool save) {
+  if (!save) {
+    m_c.source->setCurrentIndex(m_nSource);
+    m_c.sourcePath->setText(m_strSource);
+    m_c.sample->setText(m_strSample);
+    m_c.startOffset->setText(QString::number(m_nStartOffset));
+    m_c.fragmentLength->setText(QString::number(m_nFragmentLength));
+    m_c.minSimilarity->setText(QString::number(m_nMinSimilarity));
+    m_c.declick->setChecked(m_bDeclick != 0);
+    m_c.splitMs->setText(QString::number(m_nSplitMs));
+    m_c.collect->setChecked(m_bCollect != 0);
+    m_c.outputFolder->setText(m_strOutputFolder);
+    m_c.millisecondsMode->setChecked(m_nSplitMode == kModeMilliseconds);
+    m_c.bpmMode->setChecked(m_nSplitMode == kModeBpm);
+    m_c.bpm->setText(QString::number(m_nBpm));
+    m_c.noteFraction->setCurrentIndex(m_nNoteFraction);
+    return true;
+  }
+
+  // The exchange order decides which field is reported when several are
+  // wrong; fields read before the failing one keep their new values. Hidden
+  // and disabled fields are read and checked as well.
+  m_nSource = m_c.source->currentIndex();
+  m_strSource = m_c.sourcePath->text();
+  m_strSample = m_c.sample->text();
+  if (!ReadNumber(m_c.startOffset, 0, 50000, m_nStartOffset)) return false;
+  if (!ReadNumber(m_c.fragmentLength, 1, 50, m_nFragmentLength)) return false;
+  if (!ReadNumber(m_c.minSimilarity, 1, 100, m_nMinSimilarity)) return false;
+  m_bDeclick = m_c.declick->isChecked() ? 1 : 0;
+  if (!ReadNumber(m_c.splitMs, kMinSplitMs, kMaxSplitMs, m_nSplitMs)) return false;
+  m_bCollect = m_c.collect->isChecked() ? 1 : 0;
+  m_strOutputFolder = m_c.outputFolder->text();
+  m_nSplitMode = m_c.millisecondsMode->isChecked() ? kModeMilliseconds : m_c.bpmMode->isChecked() ? kModeBpm : -1;
+  if (!ReadNumber(m_c.bpm, 10, 200, m_nBpm)) return false;
+  m_nNoteFraction = m_c.noteFraction->currentIndex();
+  return true;
+}
+
+bool CTamberlyDlg::ReadNumber(QLineEdit* edit, uint32_t low, uint32_t high, uint32_t& value) {
+  const QString text = edit->text().trimmed();
+  const bool digits = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+  });
+  QString complaint;
+  if (!digits) {
+    complaint = kNotANumber;
+  } else {
+    bool fits = false;
+    const qulonglong number = text.toULongLong(&fits);
+    // A number too long to be held is out of range as well.
+    if (!fits || number < low || number > high) {
+      complaint = QString::fromUtf8(kOutOfRange).arg(low).arg(high);
+    } else {
+      value = static_cast<uint32_t>(number);
+      return true;
+    }
+  }
+  Complain(complaint);
+  edit->setFocus(Qt::OtherFocusReason);
+  edit->selectAll();
+  return false;
+}
+
+void CTamberlyDlg::Complain(const QString& text) {
+  m_prompts.ShowMessage(this, kAppTitle, text, UserPrompts::Icon::Exclamation);
+}
+
+void CTamberlyDlg::UpdateControls() {
+  if (!UpdateData(true)) return;
+  // A splits database fixes the split length itself.
+  const bool wavSource = m_nSource != kSourceDatabase;
+  for (QWidget* w : std::initializer_list<QWidget*>{m_c.splitLength, m_c.millisecondsMode, m_c.splitMs,
+                                                    m_c.millisecondsUnit, m_c.bpmMode, m_c.bpm, m_c.bpmUnit,
+                                                    m_c.noteFraction, m_c.calculate}) {
+    w->setVisible(wavSource);
+  }
+  const bool bpmMode = m_nSplitMode == kModeBpm;
+  m_c.bpm->setEnabled(bpmMode);
+  m_c.calculate->setEnabled(bpmMode);
+  m_c.noteFraction->setEnabled(bpmMode);
+  m_c.splitMs->setEnabled(m_nSplitMode == kModeMilliseconds);
+}
+
+void CTamberlyDlg::OnSplitMode() { UpdateControls(); }
+
+void CTamberlyDlg::OnSelchangeSource() { UpdateControls(); }
+
+void CTamberlyDlg::OnSelchangeNoteFraction() {
+  if (!UpdateData(true)) return;
+  m_nSplitMs = SplitLengthForTempo(m_nBpm, m_nNoteFraction);
+  UpdateData(false);
+}
+
+void CTamberlyDlg::OnOpenSource() {
+  if (!UpdateData(true)) return;
+  QString path;
+  if (m_nSource == kSourceDatabase) {
+    path = m_prompts.OpenFile(kDatabaseFilter, kDatabaseInitialName);
+  } else if (m_nSource == kSourceWav) {
+    path = m_prompts.OpenFile(kWavFilter, QString());
+  } else {
+    return;
+  }
+  if (path.isEmpty()) return;
+  m_strSource = FromUser(path);
+  UpdateData(false);
+}
+
+void CTamberlyDlg::OnOpenSample() {
+  if (!UpdateData(true)) return;
+  const QString path = m_prompts.OpenFile(kWavFilter, QString());
+  if (path.isEmpty()) return;
+  m_strSample = FromUser(path);
+  UpdateData(false);
+}
+
+void CTamberlyDlg::OnOpenOutputFolder() {
+  if (!UpdateData(true)) return;
+  const QString folder = m_prompts.ChooseFolder(this);
+  if (folder.isEmpty()) return;
+  m_strOutputFolder = OutputFolderPrefix(folder);
+  UpdateData(false);
+}
+
+void CTamberlyDlg::OnCalculateBpm() {
+  if (!UpdateData(true)) return;
+  if (m_strSource.isEmpty()) {
+    Complain(kSourceIncorrect);
+    return;
+  }
+  double estimate = 0.0;
+  if (!m_launchers.TempoEstimate(this, m_strSource, &estimate)) {
+    Complain(kTempoFailedMessage);
+    return;
+  }
+  m_nBpm = static_cast<uint32_t>(estimate);  // truncated toward zero
+  m_nSplitMs = SplitLengthForTempo(m_nBpm, m_nNoteFraction);
+  UpdateData(false);
+}
+
+void CTamberlyDlg::OnProcess() {
+  if (!UpdateData(true)) return;
+  const QString outputFolder = m_strOutputFolder;
+  const uint32_t separateFiles = m_bCollect == 0 ? 1 : 0;
+  const uint32_t declick = m_bDeclick != 0 ? 1 : 0;
+  // The launchers report their own failures; their results are not needed here.
+  if (m_nSource == kSourceDatabase) {
+    m_launchers.DatabaseMatch(this, outputFolder, m_strSource, m_strSample, m_nStartOffset, m_nFragmentLength,
+                              m_nMinSimilarity, declick, separateFiles);
+  } else if (m_nSource == kSourceWav) {
+    // In BPM mode the tempo decides, whatever the milliseconds field shows;
+    // the derived length is not written back.
+    if (m_nSplitMode == kModeBpm) m_nSplitMs = SplitLengthForTempo(m_nBpm, m_nNoteFraction);
+    m_launchers.WavMatch(this, outputFolder, m_strSource, m_strSample, m_nSplitMs, m_nStartOffset,
+                         m_nFragmentLength, m_nMinSimilarity, declick, separateFiles);
+  }
+}
+
+void CTamberlyDlg::accept() {
+  if (UpdateData(true)) QDialog::accept();
+}
+
+void CTamberlyDlg::OnAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+}  // namespace kestrune::ui

@@ -1,0 +1,132 @@
+// The main dialog: the settings of a matching run, the file and folder
+// choosers, the split length from a tempo, the tempo estimate and "Process..".
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+
+#include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace kestrune::ui {
+
+class JobLaunchers;
+class UserPrompts;
+
+inline constexpr char kAppTitle[] = "Kestrune";
+inline constexpr char kWavFilter[] = "WAV files (*.wav);;All Files (*)";
+inline constexpr char kDatabaseFilter[] = "Vornic Databases (*.qlmx);;All Files (*)";
+inline constexpr char kDatabaseInitialName[] = "database.qlmx";
+
+// Source combo indexes: the list is sorted.
+inline constexpr int kSourceDatabase = 0;
+inline constexpr int kSourceWav = 1;
+// Split modes: the index of the checked radio button.
+inline constexpr int kModeMilliseconds = 0;
+inline constexpr int kModeBpm = 1;
+
+inline constexpr uint32_t kMinSplitMs = 100;
+inline constexpr uint32_t kMaxSplitMs = 5000;
+
+// The split length for a tempo and a note fraction (SplitFromTempo), kept
+// within the milliseconds field's range 100..5000. Without the limit a slow
+// tempo with a long note (10 BPM with "1/4" gives 6000) or a fast one with a
+// short note (160 BPM with "1/16" gives 93) would put a value into the field
+// that fails every later read, leaving no way to change it but closing the
+// dialog. The limit applies wherever a tempo becomes a split length: the note
+// fraction choice, "Calculate from source" and "Process.." in BPM mode.
+uint32_t SplitLengthForTempo(uint32_t bpm, int32_t noteFraction);
+
+// The chosen output folder as a prefix of result paths: with the platform's
+// separator appended unless it already ends with one.
+QString OutputFolderPrefix(const QString& folder);
+
+class CTamberlyDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  CTamberlyDlg(UserPrompts& prompts, JobLaunchers& launchers, QWidget* parent = nullptr);
+
+  // Reading (save true): controls into members in the exchange order, each
+  // number checked against its range; false at the first failing field, after
+  // its message, with the focus on that field and its text selected. Writing:
+  // members into controls.
+  bool UpdateData(bool save = true);
+
+  // The controls, for the tests.
+  struct Controls {
+    QComboBox* source;
+    QLineEdit* sourcePath;
+    QPushButton* openSource;
+    QLabel* splitLength;
+    QRadioButton* millisecondsMode;
+    QLineEdit* splitMs;
+    QLabel* millisecondsUnit;
+    QRadioButton* bpmMode;
+    QLineEdit* bpm;
+    QLabel* bpmUnit;
+    QComboBox* noteFraction;
+    QPushButton* calculate;
+    QLineEdit* sample;
+    QPushButton* openSample;
+    QLineEdit* startOffset;
+    QLineEdit* fragmentLength;
+    QLineEdit* minSimilarity;
+    QCheckBox* declick;
+    QCheckBox* collect;
+    QLineEdit* outputFolder;
+    QPushButton* openOutputFolder;
+    QPushButton* process;
+    QPushButton* close;
+    QPushButton* about;
+  };
+  const Controls& controls() const { return m_c; }
+
+ public slots:
+  void OnProcess();
+  void OnSelchangeSource();
+  void OnOpenSource();
+  void OnOpenSample();
+  void OnOpenOutputFolder();
+  void OnSplitMode();
+  void OnCalculateBpm();
+  void OnSelchangeNoteFraction();
+  void OnAbout();
+  // "Close": ends the dialog only when every field reads correctly.
+  void accept() override;
+
+ private:
+  void CreateControls();
+  void OnInitDialog();
+  void UpdateControls();
+  bool ReadNumber(QLineEdit* edit, uint32_t low, uint32_t high, uint32_t& value);
+  void Complain(const QString& text);
+
+  UserPrompts& m_prompts;
+  JobLaunchers& m_launchers;
+  Controls m_c{};
+
+  QIcon m_hIcon;
+  int32_t m_nSource = kSourceWav;
+  QString m_strSource;
+  QString m_strSample;
+  uint32_t m_nStartOffset = 0;
+  uint32_t m_nFragmentLength = 2;
+  uint32_t m_nMinSimilarity = 35;
+  int32_t m_bDeclick = 0;
+  uint32_t m_nSplitMs = 500;
+  int32_t m_bCollect = 1;
+  int32_t m_nNoteFraction = 1;
+  QString m_strOutputFolder;
+  int32_t m_nSplitMode = kModeMilliseconds;
+  uint32_t m_nBpm = 120;
+};
+
+}  // namespace kestrune::ui

@@ -1,0 +1,36 @@
+// The message boxes and file choosers the desktop program shows, behind an
+// interface so that tests can answer them.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace kestrune::ui {
+
+class UserPrompts {
+ public:
+  enum class Icon { None, Exclamation };
+
+  virtual ~UserPrompts() = default;
+  // A message box with a single OK button. owner may be null (a box of its
+  // own, not tied to any window).
+  virtual void ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) = 0;
+  // An open-file chooser without owner, with a type filter written Qt's way
+  // ("WAV files (*.wav);;All Files (*)") and an optional initial file name.
+  // Returns the chosen full path, or an empty string when cancelled.
+  virtual QString OpenFile(const QString& filter, const QString& initialName) = 0;
+  // A folder chooser owned by owner. Returns the chosen folder, or an empty
+  // string when cancelled.
+  virtual QString ChooseFolder(QWidget* owner) = 0;
+};
+
+// The platform's message boxes and native file dialogs.
+class QtUserPrompts : public UserPrompts {
+ public:
+  void ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) override;
+  QString OpenFile(const QString& filter, const QString& initialName) override;
+  QString ChooseFolder(QWidget* owner) override;
+};
+
+}  // namespace kestrune::ui
