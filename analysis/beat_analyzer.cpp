@@ -4,6 +4,8 @@
 #include <cmath>
 #include <new>
 
+#include "analysis/beat_vector.h"
+
 namespace kestrune {
 namespace {
 
@@ -39,6 +41,32 @@ void AnalyseLatestBlock(BeatAnalyzer& a) {
   for (int32_t j = 0; j < kBandCount; ++j) a.bandMeans[j] = a.bandMeans[j] + row[j] / h;
 }
 
+// The vector path's twiddles (from the FFT engine's recurrence) and band
+// layout; absent when the engine has no tables.
+std::unique_ptr<detail::BeatVectorWork> MakeVectorWork(const BeatAnalyzer& a) {
+  using namespace detail;
+  if (!a.fft || !a.fft->HasTables() || a.fft->order != kVecStages || !a.bandWidths) return nullptr;
+  std::unique_ptr<BeatVectorWork> w(new (std::nothrow) BeatVectorWork());  // zeroed
+  if (!w) return nullptr;
+  int32_t start = 0;
+  for (int32_t k = 1; k <= kVecStages; ++k) {
+    w->twiddleStart[k] = start;
+    if (!FftStageTwiddles(*a.fft, k, w->twiddleRe + start, w->twiddleIm + start)) return nullptr;
+    start += kVecBins >> k;
+  }
+  int32_t bin = 0;
+  w->bandSteps = 0;
+  for (int32_t j = 0; j < kVecBands; ++j) {
+    const int32_t width = a.bandWidths[j];
+    if (width <= 0 || width > kVecBandSteps || bin + width > kVecBins) return nullptr;
+    for (int32_t t = 0; t < width; ++t) w->bandSlot[bin++] = static_cast<uint16_t>(t * kVecBands + j);
+    w->bandWidths[j] = static_cast<double>(width);
+    w->bandSteps = std::max(w->bandSteps, width);
+  }
+  if (bin != kVecBins) return nullptr;
+  return w;
+}
+
 void BuildMasks(BeatAnalyzer& a) {
   for (int32_t i = 0; i < a.historyLength; ++i) {
     const double* row = a.history[i].get();
@@ -49,6 +77,19 @@ void BuildMasks(BeatAnalyzer& a) {
     }
     a.beatMasks[i] = word;
   }
+}
+
+// The scalar path: the block's frames are scaled into samples, then analysed.
+void AppendAndAnalyse(BeatAnalyzer& a, const uint8_t* block) {
+  Complex* out = a.samples.get() + a.sampleCount;
+  for (int32_t n = 0; n < kBlockFrames; ++n) {
+    // Samples are read as unsigned 16-bit numbers: -1 (0xFFFF) becomes 1.0.
+    const double left = static_cast<double>(LoadU16(block + 4 * n)) / 65535.0;
+    const double right = static_cast<double>(LoadU16(block + 4 * n + 2)) / 65535.0;
+    out[n] = Complex(left, right);
+  }
+  a.sampleCount += kBlockFrames;
+  AnalyseLatestBlock(a);
 }
 
 }  // namespace
@@ -101,7 +142,14 @@ int32_t SetupBeatAnalyzer(BeatAnalyzer& a, int32_t historyLength) {
     return 0;
   }
   PartitionBands(a.bandWidths.get(), kBandCount, kBlockFrames);
+  SetBeatAnalyzerKernel(a, DefaultKernelChoice());
   return 1;
+}
+
+KernelChoice SetBeatAnalyzerKernel(BeatAnalyzer& a, KernelChoice choice) {
+  a.vectorWork.reset();
+  if (choice == KernelChoice::Avx2 && Avx2Available()) a.vectorWork = MakeVectorWork(a);
+  return a.vectorWork ? KernelChoice::Avx2 : KernelChoice::Scalar;
 }
 
 void ResetBeatAnalyzer(BeatAnalyzer& a) {
@@ -114,7 +162,9 @@ void ResetBeatAnalyzer(BeatAnalyzer& a) {
     }
   }
   if (a.beatMasks) std::fill_n(a.beatMasks.get(), h, 0u);
-  if (a.samples) std::fill_n(a.samples.get(), static_cast<size_t>(a.sampleCapacity), Complex(0.0, 0.0));
+  // The samples are not cleared: every feed writes the frames of its block
+  // before the analysis reads them, so what an earlier split left there is
+  // never seen.
   if (a.fftBuffer) std::fill_n(a.fftBuffer.get(), kBlockFrames, Complex(0.0, 0.0));
   a.sampleCount = 0;
   a.sampleCapacity = a.historyLength * kBlockFrames;
@@ -128,22 +178,20 @@ int32_t FeedBeatAnalyzer(BeatAnalyzer& a, const uint8_t* block) {
   // The history has H rows: a further block before the next reset is refused.
   if (a.blocksFed >= a.historyLength) return 0;
 
-  Complex* out = a.samples.get() + a.sampleCount;
-  for (int32_t n = 0; n < kBlockFrames; ++n) {
-    // Samples are read as unsigned 16-bit numbers: -1 (0xFFFF) becomes 1.0.
-    const double left = static_cast<double>(LoadU16(block + 4 * n)) / 65535.0;
-    const double right = static_cast<double>(LoadU16(block + 4 * n + 2)) / 65535.0;
-    out[n] = Complex(left, right);
+  if (a.vectorWork) {
+    a.sampleCount += kBlockFrames;
+    detail::AnalyseBlockAvx2(*a.vectorWork, block, a.magnitudes.get(), a.history[a.blocksFed].get(),
+                             a.bandMeans.get(), static_cast<double>(a.historyLength));
+  } else {
+    AppendAndAnalyse(a, block);
   }
-  a.sampleCount += kBlockFrames;
-
-  AnalyseLatestBlock(a);
   a.blocksFed += 1;
   if (a.blocksFed < a.historyLength) return 0;
   BuildMasks(a);
   a.sampleCount = 0;
   return 1;
 }
+
 
 void ReleaseBeatAnalyzer(BeatAnalyzer& a) {
   a.bandWidths.reset();
@@ -155,6 +203,7 @@ void ReleaseBeatAnalyzer(BeatAnalyzer& a) {
   a.fft.reset();
   a.samples.reset();
   a.fftBuffer.reset();
+  a.vectorWork.reset();
   a.sampleCapacity = 0;
   a.sampleCount = 0;
   a.blocksFed = 0;

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "analysis/beat_vector.h"
 #include "analysis/fft.h"
+#include "analysis/kernels.h"
 #include "common/sample_frame.h"
 
 namespace kestrune {
@@ -35,6 +37,10 @@ struct BeatAnalyzer {
   int32_t sampleCount = 0;
   std::unique_ptr<Complex[]> samples;       // left + i*right, scaled to 0..1
   std::unique_ptr<Complex[]> fftBuffer;     // [1024] the FFT's work area
+  // The vector path's tables and work area (beat_vector.h); absent while the
+  // scalar path analyses. It reads each block straight from the frames given
+  // to FeedBeatAnalyzer, so samples and fftBuffer stay unused then.
+  std::unique_ptr<detail::BeatVectorWork> vectorWork;
 
   BeatAnalyzer() = default;
   ~BeatAnalyzer();
@@ -52,6 +58,12 @@ void ResetBeatAnalyzer(BeatAnalyzer& analyzer);
 // valid), else 0. A block beyond the history is refused: 0, nothing changes.
 int32_t FeedBeatAnalyzer(BeatAnalyzer& analyzer, const uint8_t* block);
 void ReleaseBeatAnalyzer(BeatAnalyzer& analyzer);
+
+// Chooses the code that analyses the blocks of an analyser that is set up;
+// the results are the same bits either way. SetupBeatAnalyzer starts with
+// DefaultKernelChoice(). Returns the choice in force: the scalar code when
+// AVX2 is not available or its tables cannot be had.
+KernelChoice SetBeatAnalyzerKernel(BeatAnalyzer& analyzer, KernelChoice choice);
 
 // Splits n bins into b bands of increasing width; the widths total n.
 void PartitionBands(int32_t* widths, int32_t bandCount, int32_t binCount);

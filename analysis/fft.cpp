@@ -43,6 +43,24 @@ void ReleaseFft(FftEngine& engine) {
   engine.order = 0;
 }
 
+bool FftStageTwiddles(const FftEngine& engine, int32_t stage, double* re, double* im) {
+  if (!engine.HasTables() || stage < 1 || stage > engine.order) return false;
+  const int32_t half = int32_t{1} << (engine.order - stage);
+  const double wRe = engine.cosines[stage];
+  const double wIm = -engine.sines[stage];
+  double uRe = 1.0;
+  double uIm = 0.0;
+  for (int32_t j = 0; j < half; ++j) {
+    re[j] = uRe;
+    im[j] = uIm;
+    double nRe, nIm;
+    Multiply(uRe, uIm, wRe, wIm, nRe, nIm);
+    uRe = nRe;
+    uIm = nIm;
+  }
+  return true;
+}
+
 void RunFft(const FftEngine& engine, Complex* data, int32_t order) {
   if (!engine.HasTables() || order != engine.order || data == nullptr) return;
   const int32_t n = int32_t{1} << order;

@@ -30,4 +30,9 @@ void ReleaseFft(FftEngine& engine);
 // Transforms data (2^order points) in place.
 void RunFft(const FftEngine& engine, Complex* data, int32_t order);
 
+// The twiddles u_0 .. u_{half-1} that RunFft's recurrence produces in stage
+// (1..order), where half = 2^(order - stage): u_0 = (1, 0), u_{j+1} = u_j * w.
+// False when the engine has no tables or the stage is out of range.
+bool FftStageTwiddles(const FftEngine& engine, int32_t stage, double* re, double* im);
+
 }  // namespace kestrune

@@ -6,7 +6,11 @@
 #include <memory>
 #include <new>
 
+#include "analysis/kernels.h"
+#include "analysis/tempo_vector.h"
+#include "common/ordered_pool.h"
 #include "common/sample_frame.h"
+#include "common/threads.h"
 #include "storage/wav_file.h"
 
 namespace kestrune {
@@ -42,6 +46,16 @@ bool IsEstimableFormat(const WavInfo& info) {
 
 }  // namespace
 
+namespace {
+// EstimateTempo with a callback after every block (in order, on the calling
+// thread): false stops the estimate, which then ends with 0.0.
+// afterBlock, when given, is called on the estimating thread once a block's
+// frames have been read.
+void EstimateTempoBlocks(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
+                         const std::function<bool(int32_t blocks, int32_t done)>& finished,
+                         const std::function<void(int32_t block)>& afterBlock = {});
+}  // namespace
+
 int32_t TempoProgress(int32_t total, int32_t done, WorkerContext* progress) {
   // The product is taken in 64 bits so that no count of blocks can wrap it.
   int64_t position = 100;
@@ -63,32 +77,66 @@ bool EstimateFileTempo(WorkerContext* progress, double& tempo, const std::filesy
     uint32_t blockFrames = info.sampleRate * kBlockMilliseconds / 1000;
     const uint32_t frameCount = info.dataSize / info.blockAlign;
     if (blockFrames >= frameCount) blockFrames = frameCount;
-    // frameCount is at most 2^32 / 4, so both fit in 32 signed bits.
-    EstimateTempo(info.data, static_cast<int32_t>(frameCount), static_cast<int32_t>(blockFrames),
-                  &tempo, progress);
+    // frameCount is at most 2^32 / 4, so both fit in 32 signed bits. The
+    // mapped pages of every finished block go back as the estimate moves on.
+    // Each block's pages of the mapping go back once it is estimated, and
+    // the pages two blocks share once both are.
+    EstimateTempoBlocks(
+        info.data, static_cast<int32_t>(frameCount), static_cast<int32_t>(blockFrames), &tempo,
+        [&](int32_t blocks, int32_t done) {
+          const int32_t answer = TempoProgress(blocks, done, progress);
+          const uint32_t first = done == 0 ? 0 : (static_cast<uint32_t>(done) - 1) * blockFrames;
+          ReleaseWavFrames(info, first, (static_cast<uint32_t>(done) + 1) * blockFrames - first);
+          return answer != 0;
+        },
+        [&](int32_t block) { ReleaseWavFrames(info, static_cast<uint32_t>(block) * blockFrames, blockFrames); });
   }
   CloseWavFile(info);
   return tempo != 0.0;
 }
 
-void EstimateTempo(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
-                   WorkerContext* progress, TempoProgressSink sink) {
+
+namespace {
+
+void EstimateTempoBlocks(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
+                         const std::function<bool(int32_t blocks, int32_t done)>& finished,
+                         const std::function<void(int32_t block)>& afterBlock) {
   if (frames == nullptr || tempo == nullptr || frameCount <= 0 || blockFrames <= 0) return;
   const int32_t blocks = frameCount / blockFrames;
   if (blocks == 0) return;
   auto estimates = AllocateArray<double>(static_cast<size_t>(blocks));
   if (!estimates) return;
 
-  for (int32_t i = 0; i < blocks; ++i) {
-    const uint8_t* block = frames + static_cast<size_t>(i) * static_cast<size_t>(blockFrames) *
-                                        kBytesPerFrame;
-    estimates[i] = EstimateBlockTempo(block, blockFrames);
-    if (sink != nullptr && sink(blocks, i, progress) == 0) {
-      *tempo = 0.0;
-      return;
-    }
+  // The blocks are estimated on a pool of threads; the callback hears of
+  // them on this thread, block after block, as in a serial run.
+  OrderedPoolWork work;
+  work.count = static_cast<uint32_t>(blocks);
+  work.threads = WorkerThreads();
+  double* out = estimates.get();
+  work.makeWorker = [frames, blockFrames, out, &afterBlock]() -> PoolItem {
+    return [frames, blockFrames, out, &afterBlock](uint32_t i) {
+      const uint8_t* block = frames + size_t{i} * static_cast<size_t>(blockFrames) * kBytesPerFrame;
+      out[i] = EstimateBlockTempo(block, blockFrames);
+      if (afterBlock) afterBlock(static_cast<int32_t>(i));
+      return true;
+    };
+  };
+  work.finished = [&](uint32_t i) { return finished(blocks, static_cast<int32_t>(i)); };
+  if (!RunOrderedPool(work)) {
+    // Only the callback stops a run: the estimate then ends without a tempo.
+    *tempo = 0.0;
+    return;
   }
   *tempo = CombineBlockTempos(estimates.get(), blocks);
+}
+
+}  // namespace
+
+void EstimateTempo(const uint8_t* frames, int32_t frameCount, int32_t blockFrames, double* tempo,
+                   WorkerContext* progress, TempoProgressSink sink) {
+  EstimateTempoBlocks(frames, frameCount, blockFrames, tempo, [&](int32_t blocks, int32_t done) {
+    return sink == nullptr || sink(blocks, done, progress) != 0;
+  });
 }
 
 double CombineBlockTempos(double* estimates, int32_t count) {
@@ -103,13 +151,32 @@ double CombineBlockTempos(double* estimates, int32_t count) {
   return estimates[kept / 2];
 }
 
-double EstimateBlockTempo(const uint8_t* frames, int32_t frameCount) {
-  if (frames == nullptr || frameCount <= 0) return 0.0;
-  const auto count = static_cast<size_t>(frameCount);
-  const size_t envelopeCount = count / kTempoDecimation;
-  // Fewer than 668 envelope values leave no lag to measure.
-  if (envelopeCount < static_cast<size_t>(kLagTableSize)) return 0.0;
+namespace {
 
+// Detection: the part of each value that stands above twice the running
+// energy, smoothed.
+void DetectOnsets(double* envelope, size_t count) {
+  double energy = kInitialEnergy;
+  double smooth = 0.0;
+  for (size_t l = 0; l < count; ++l) {
+    const double a = std::fabs(envelope[l]);
+    energy = a * a + energy * kEnergyDecay;
+    const double t = a - 2.0 * std::sqrt(energy * kEnergyGain);
+    const double v = t > 0.0 ? t : 0.0;
+    smooth = v + smooth * kSmoothKeep;
+    envelope[l] = smooth * kSmoothTake;
+  }
+}
+
+double TempoOfLagTable(const double* table) {
+  const double lag = PickPeakLag(table);
+  if (lag < kFloor) return 0.0;
+  return kEnvelopeRate / lag * 60;
+}
+
+// The steps as written: mono frames, 88-frame means, detection, then every
+// lag's sum of E - 668 products in increasing j, kept at single precision.
+double EstimateBlockTempoScalar(const uint8_t* frames, size_t count, size_t envelopeCount) {
   auto mono = AllocateArray<double>(count);
   auto envelope = AllocateArray<double>(envelopeCount);
   auto table = AllocateArray<double>(kLagTableSize);
@@ -136,21 +203,8 @@ double EstimateBlockTempo(const uint8_t* frames, int32_t frameCount) {
     }
   }
 
-  // Detection: the part of each value that stands above twice the running
-  // energy, smoothed.
-  double energy = kInitialEnergy;
-  double smooth = 0.0;
-  for (size_t l = 0; l < envelopeCount; ++l) {
-    const double a = std::fabs(envelope[l]);
-    energy = a * a + energy * kEnergyDecay;
-    const double t = a - 2.0 * std::sqrt(energy * kEnergyGain);
-    const double v = t > 0.0 ? t : 0.0;
-    smooth = v + smooth * kSmoothKeep;
-    envelope[l] = smooth * kSmoothTake;
-  }
+  DetectOnsets(envelope.get(), envelopeCount);
 
-  // Every lag sums the same E - 668 products, in increasing j, and is kept
-  // at single precision.
   std::fill_n(table.get(), kLagTableSize, 0.0);
   const size_t terms = envelopeCount - kLagTableSize;
   const double* env = envelope.get();
@@ -159,10 +213,32 @@ double EstimateBlockTempo(const uint8_t* frames, int32_t frameCount) {
     for (size_t j = 0; j < terms; ++j) s += env[j] * env[j + static_cast<size_t>(m)];
     table[m] = static_cast<double>(static_cast<float>(s));
   }
+  return TempoOfLagTable(table.get());
+}
 
-  const double lag = PickPeakLag(table.get());
-  if (lag < kFloor) return 0.0;
-  return kEnvelopeRate / lag * 60;
+// The same values with the vector steps of tempo_vector.h; the mono frames
+// are never stored.
+double EstimateBlockTempoVector(const uint8_t* frames, size_t envelopeCount) {
+  auto envelope = AllocateArray<double>(envelopeCount);
+  auto table = AllocateArray<double>(kLagTableSize);
+  if (!envelope || !table) return 0.0;
+  detail::TempoEnvelopeAvx2(frames, envelopeCount, envelope.get());
+  DetectOnsets(envelope.get(), envelopeCount);
+  std::fill_n(table.get(), kLagTableSize, 0.0);
+  detail::AutocorrelateAvx2(envelope.get(), envelopeCount - kLagTableSize, table.get());
+  return TempoOfLagTable(table.get());
+}
+
+}  // namespace
+
+double EstimateBlockTempo(const uint8_t* frames, int32_t frameCount) {
+  if (frames == nullptr || frameCount <= 0) return 0.0;
+  const auto count = static_cast<size_t>(frameCount);
+  const size_t envelopeCount = count / kTempoDecimation;
+  // Fewer than 668 envelope values leave no lag to measure.
+  if (envelopeCount < static_cast<size_t>(kLagTableSize)) return 0.0;
+  if (DefaultKernelChoice() == KernelChoice::Avx2) return EstimateBlockTempoVector(frames, envelopeCount);
+  return EstimateBlockTempoScalar(frames, count, envelopeCount);
 }
 
 double PickPeakLag(const double* lagTable) {

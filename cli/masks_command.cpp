@@ -20,6 +20,7 @@ namespace {
 
 struct MasksOptions {
   std::string file, splitMs;
+  std::string threads;
   bool json = false, quiet = false;
 };
 
@@ -35,17 +36,13 @@ bool MasksWorker(WorkerContext* context) {
   WavInfo info;
   if (!OpenWavFile(info, job.path, false) || !CheckWavFormat(info, job.host)) return false;
   const SplitGeometry g = SplitGeometryFor(job.splitMilliseconds);
-  BeatAnalyzer analyzer;
-  std::vector<uint8_t> buffer;
   try {
     job.table = std::make_unique<SourceSplitTable>(SourceSplitCount(info, g), g.blocksPerSplit);
-    buffer.resize(g.bytesPerSplit);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!SetupBeatAnalyzer(analyzer, static_cast<int32_t>(g.blocksPerSplit))) return false;
   SetProgressText(context, "Prepare source beats information..");
-  return PrepareSourceSplits(info, g, analyzer, buffer.data(), *job.table, context);
+  return PrepareSourceSplits(info, g, *job.table, context);
 }
 
 }  // namespace
@@ -57,9 +54,11 @@ Runner AddMasksCommand(CLI::App& app) {
   cmd->add_option("--split-ms", o->splitMs, "Split length in milliseconds (100..5000)")->required();
   cmd->add_flag("--json", o->json, "Print JSON");
   cmd->add_flag("--quiet", o->quiet, "No progress bar");
+  cmd->add_option("--threads", o->threads, kThreadsHelp);
 
   return [cmd, o]() -> int {
     if (!cmd->parsed()) return -1;
+    ApplyThreadsOption(o->threads);
     MasksJob job;
     job.path = o->file;
     job.splitMilliseconds = RangedValue("--split-ms", o->splitMs, 100, 5000);

@@ -15,7 +15,7 @@ namespace {
 
 struct MatchOptions {
   std::string source, database, sample, splitMs, bpm, note, startOffset = "0", fragmentLength = "2",
-      minSimilarity = "35", output;
+      minSimilarity = "35", output, threads;
   bool declick = false, separate = false, json = false, quiet = false;
 };
 
@@ -68,9 +68,11 @@ Runner AddMatchCommand(CLI::App& app) {
   cmd->add_option("--output", o->output, "Output folder (default: the current folder)");
   cmd->add_flag("--json", o->json, "Print a JSON report on standard output");
   cmd->add_flag("--quiet", o->quiet, "No progress bar");
+  cmd->add_option("--threads", o->threads, kThreadsHelp);
 
   return [cmd, o]() -> int {
     if (!cmd->parsed()) return -1;
+    ApplyThreadsOption(o->threads);
     if (o->source.empty() == o->database.empty()) throw UsageError("one of --source and --database is required");
     const bool fromDatabase = !o->database.empty();
     MatchSettings settings;

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "common/split_geometry.h"
+#include "common/threads.h"
 
 namespace kestrune::cli {
 
@@ -30,6 +31,10 @@ int32_t NoteFractionIndex(const std::string& text) {
     if (text == kNoteFractions[i]) return i;
   }
   throw UsageError("--note: expected one of 1/2, 1/4, 3/16, 1/8, 1/16");
+}
+
+void ApplyThreadsOption(const std::string& text) {
+  if (!text.empty()) SetWorkerThreads(RangedValue("--threads", text, 1, 1024));
 }
 
 std::string OutputFolder(const std::string& text) {

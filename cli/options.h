@@ -20,6 +20,11 @@ uint32_t RangedValue(const std::string& option, const std::string& text, uint32_
 // "1/2", "1/4", "3/16", "1/8", "1/16" to their index, or throws UsageError.
 int32_t NoteFractionIndex(const std::string& text);
 
+// --threads: the number of threads for source preparation and tempo
+// estimation (1..1024); empty text keeps the default, one per processor.
+void ApplyThreadsOption(const std::string& text);
+inline constexpr char kThreadsHelp[] = "Threads for the analysis (default: one per processor)";
+
 // A folder with a trailing separator; the current folder when empty.
 std::string OutputFolder(const std::string& text);
 

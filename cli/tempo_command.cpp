@@ -7,6 +7,7 @@
 
 #include "analysis/tempo_worker.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/terminal_host.h"
 #include "common/split_geometry.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 struct TempoOptions {
   std::string file;
+  std::string threads;
   bool json = false, quiet = false;
 };
 
@@ -26,9 +28,11 @@ Runner AddTempoCommand(CLI::App& app) {
   cmd->add_option("file", o->file, "WAV file (44100 Hz, 2 channels, 16-bit PCM)")->required();
   cmd->add_flag("--json", o->json, "Print JSON");
   cmd->add_flag("--quiet", o->quiet, "No progress bar");
+  cmd->add_option("--threads", o->threads, kThreadsHelp);
 
   return [cmd, o]() -> int {
     if (!cmd->parsed()) return -1;
+    ApplyThreadsOption(o->threads);
     TempoRequest request;
     request.sourcePath = o->file;
     TerminalHost host(o->quiet);

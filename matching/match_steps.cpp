@@ -1,6 +1,7 @@
 #include "matching/match_steps.h"
 
 #include <cstdio>
+#include <new>
 
 #include "analysis/declick.h"
 #include "common/sample_frame.h"
@@ -41,15 +42,22 @@ bool AnalyseTemplateSplit(WavInfo& sample, const MatchSettings& settings, const 
 
 uint32_t RankAndSelect(const BeatAnalyzer& analyzer, const SplitGeometry& g, uint32_t candidateCount,
                        const MaskTable& candidates, uint32_t minSimilarity,
-                       std::vector<CandidateScore>& scores) {
+                       std::vector<CandidateScore>& scores, CandidateRanker& ranker) {
   ScoreCandidates(analyzer.beatMasks.get(), g.blocksPerSplit, candidateCount, candidates, scores.data());
-  RankCandidates(scores.data(), candidateCount);
+  ranker.Rank(scores, candidateCount);
   return SelectedCount(scores.data(), candidateCount, SelectionThreshold(g.blocksPerSplit, minSimilarity));
 }
 
 bool WriteBestMatches(const MatchSettings& settings, WorkerContext* context, WavInfo& sample,
                       const SplitGeometry& g, const Candidates& candidates, BeatAnalyzer& analyzer,
                       std::vector<uint8_t>& buffer, std::vector<CandidateScore>& scores) {
+  // The ranking's buffers, allocated once for the whole job.
+  CandidateRanker ranker;
+  try {
+    ranker.Reserve(candidates.count, 32 * g.blocksPerSplit);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   ResultWriter writer(settings);
   if (!settings.separateFiles && !writer.Begin()) return false;
 
@@ -58,7 +66,7 @@ bool WriteBestMatches(const MatchSettings& settings, WorkerContext* context, Wav
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{j} * 100 / settings.fragmentLength));
     if (!AnalyseTemplateSplit(sample, settings, g, j, buffer.data(), analyzer)) return false;
     const uint32_t taken =
-        RankAndSelect(analyzer, g, candidates.count, candidates.masks, settings.minSimilarity, scores);
+        RankAndSelect(analyzer, g, candidates.count, candidates.masks, settings.minSimilarity, scores, ranker);
     if (settings.separateFiles && !writer.Begin()) return false;
 
     for (uint32_t n = 0; n < taken; ++n) {

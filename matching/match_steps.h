@@ -35,11 +35,12 @@ bool Terminated(const WorkerContext* context);
 bool AnalyseTemplateSplit(WavInfo& sample, const MatchSettings& settings, const SplitGeometry& g,
                           uint32_t j, uint8_t* buffer, BeatAnalyzer& analyzer);
 
-// Scores every candidate against the analyser's masks, ranks them and
-// returns how many leading ranked positions are taken.
+// Scores every candidate against the analyser's masks, ranks them (ranker
+// reserved for candidateCount and 32 * blocksPerSplit) and returns how many
+// leading ranked positions are taken.
 uint32_t RankAndSelect(const BeatAnalyzer& analyzer, const SplitGeometry& g, uint32_t candidateCount,
                        const MaskTable& candidates, uint32_t minSimilarity,
-                       std::vector<CandidateScore>& scores);
+                       std::vector<CandidateScore>& scores, CandidateRanker& ranker);
 
 // The candidates of a job and how their sound is had.
 struct Candidates {

@@ -87,15 +87,23 @@ bool CopyRawToWav(const ConversionRequest& request, CopyProgress progress, Worke
 
   const uint32_t chunks = dataBytes / kCopyChunkBytes;
   uint64_t copied = 0;
+  // Each chunk is copied inside the kernel where the system can, else read
+  // into the buffer and written.
+  bool kernelCopy = true;
   for (uint32_t n = 0;; ++n) {
     if (progress != nullptr) progress(0, chunks, n, context);
     if (context != nullptr && context->bTerminate.load()) return false;
-    const int64_t got = request.rawFile->Read(buffer.get(), kCopyChunkBytes);
-    if (got < 0) return false;
-    if (got == 0) break;
-    // A failed or short write would leave a header that promises more than the file holds.
-    if (!target.Write(buffer.get(), static_cast<size_t>(got))) return false;
-    copied += static_cast<uint64_t>(got);
+    std::optional<int64_t> got;
+    if (kernelCopy) got = request.rawFile->CopyTo(target, kCopyChunkBytes);
+    if (!got) {
+      kernelCopy = false;
+      got = request.rawFile->Read(buffer.get(), kCopyChunkBytes);
+      // A failed or short write would leave a header that promises more than the file holds.
+      if (*got > 0 && !target.Write(buffer.get(), static_cast<size_t>(*got))) return false;
+    }
+    if (*got < 0) return false;
+    if (*got == 0) break;
+    copied += static_cast<uint64_t>(*got);
   }
   if (copied != dataBytes || !target.Flush()) return false;
   target.Close();

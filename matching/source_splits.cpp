@@ -1,6 +1,10 @@
 #include "matching/source_splits.h"
 
+#include <algorithm>
+
+#include "analysis/split_pool.h"
 #include "common/sample_frame.h"
+#include "common/threads.h"
 #include "matching/match_steps.h"
 
 namespace kestrune {
@@ -21,19 +25,42 @@ uint32_t SourceSplitCount(const WavInfo& source, const SplitGeometry& g) {
   return (source.dataSize / source.blockAlign) / g.framesPerSplit;
 }
 
-bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, BeatAnalyzer& analyzer,
-                         uint8_t* buffer, SourceSplitTable& table, WorkerContext* context) {
+bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, SourceSplitTable& table,
+                         WorkerContext* context, uint32_t threads) {
   const uint32_t count = table.Count();
-  for (uint32_t i = 0; i < count; ++i) {
-    if (Terminated(context)) return false;
-    // i < count keeps i * framesPerSplit inside the data chunk, so within 32 bits.
-    const uint32_t first = i * g.framesPerSplit;
-    if (ReadWavFrames(source, buffer, first, g.framesPerSplit) != g.framesPerSplit) return false;
-    if (!AnalyseSplit(analyzer, buffer)) return false;
-    table.Store(i, first, analyzer.beatMasks.get());
+  SplitPoolWork work;
+  work.count = count;
+  work.blocksPerSplit = g.blocksPerSplit;
+  work.bytesPerSplit = g.bytesPerSplit;
+  work.threads = threads != 0 ? threads : WorkerThreads();
+  // Reads are positional (a copy from the mapping, or pread), so threads
+  // can read the source at the same time. i < count keeps i * framesPerSplit
+  // inside the data chunk, so within 32 bits.
+  work.read = [&](uint32_t i, uint8_t* buffer) {
+    return ReadWavFrames(source, buffer, i * g.framesPerSplit, g.framesPerSplit) == g.framesPerSplit;
+  };
+  // Each thread gives back the pages of the stretch it has read every 32 of
+  // its splits (one call per stretch: every call interrupts the other
+  // threads to flush their address translations), so a thread that runs
+  // ahead keeps little.
+  work.release = [&](uint32_t first, uint32_t n) {
+    ReleaseWavFrames(source, first * g.framesPerSplit, n * g.framesPerSplit);
+  };
+  work.store = [&](uint32_t i, const uint32_t* masks) { table.Store(i, i * g.framesPerSplit, masks); };
+  // Every split before the one just finished is done with: what the
+  // threads' own releases left (the pages at the ends of their stretches)
+  // goes back every few megabytes, so memory does not grow with the source.
+  constexpr uint32_t kReleaseEvery = 64;
+  work.finished = [&](uint32_t i) {
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{i} * 100 / count));
-  }
-  return true;
+    if ((i + 1) % kReleaseEvery == 0 || i + 1 == count) {
+      const uint32_t first = (i + 1 - std::min(i + 1, kReleaseEvery + 1)) * g.framesPerSplit;
+      ReleaseWavFrames(source, first, (i + 1) * g.framesPerSplit - first);
+    }
+    return true;
+  };
+  work.stopRequested = [context] { return Terminated(context); };
+  return RunSplitPool(work);
 }
 
 }  // namespace kestrune

@@ -35,10 +35,13 @@ class SourceSplitTable {
 // Splits of framesPerSplit frames that the source holds whole.
 uint32_t SourceSplitCount(const WavInfo& source, const SplitGeometry& g);
 
-// Reads and analyses every split of the source into table, sending the
-// percent after each split. False when a read comes back short or the run
-// is stopped.
-bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, BeatAnalyzer& analyzer,
-                         uint8_t* buffer, SourceSplitTable& table, WorkerContext* context);
+// Reads and analyses every split of the source into table on threads
+// threads (0: WorkerThreads()), each with its own analyser and buffer. The
+// percent i * 100 / count is sent from the calling thread after split i,
+// for i = 0, 1, 2, ... in order, as a serial run sends it. False when a read
+// comes back short, an analyser cannot be set up, or the run is stopped; a
+// stop is seen between splits.
+bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, SourceSplitTable& table,
+                         WorkerContext* context, uint32_t threads = 0);
 
 }  // namespace kestrune

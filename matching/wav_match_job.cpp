@@ -42,7 +42,7 @@ bool MatchWavSource(const MatchSettings& settings, WorkerContext* context) {
   BeatAnalyzer analyzer;
   if (!SetupBeatAnalyzer(analyzer, static_cast<int32_t>(g.blocksPerSplit))) return false;
   SetProgressText(context, "Prepare source beats information..");
-  if (!PrepareSourceSplits(source, g, analyzer, buffer.data(), *table, context)) return false;
+  if (!PrepareSourceSplits(source, g, *table, context)) return false;
   SetProgressText(context, kPleaseWait);
 
   Candidates candidates;

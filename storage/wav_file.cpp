@@ -176,6 +176,14 @@ uint32_t ReadWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_
   return static_cast<uint32_t>(copied / info.blockAlign);
 }
 
+void ReleaseWavFrames(const WavInfo& info, uint32_t firstFrame, uint32_t frameCount) {
+  if (info.data == nullptr || info.blockAlign == 0) return;
+  const uint64_t start = uint64_t{firstFrame} * info.blockAlign;
+  if (start >= info.dataSize) return;
+  const uint64_t length = std::min<uint64_t>(uint64_t{frameCount} * info.blockAlign, info.dataSize - start);
+  info.view.Release(static_cast<size_t>(info.dataOffset + start), static_cast<size_t>(length));
+}
+
 void CloseWavFile(WavInfo& info) {
   info.view.Unmap();
   info.fileHandle.Close();

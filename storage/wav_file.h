@@ -41,6 +41,12 @@ bool OpenWavFile(WavInfo& info, const std::filesystem::path& path, bool requireM
 // which holds frameCount * blockAlign bytes. Returns the whole frames copied.
 uint32_t ReadWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_t frameCount);
 
+// Says that frames [firstFrame, firstFrame + frameCount) will not be read
+// again soon: in mapped mode the memory that holds them is given back, so a
+// pass over a long file does not keep all of it resident. They can still be
+// read. Nothing happens in file mode.
+void ReleaseWavFrames(const WavInfo& info, uint32_t firstFrame, uint32_t frameCount);
+
 // Releases the view and the file and zeroes every field.
 void CloseWavFile(WavInfo& info);
 

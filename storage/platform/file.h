@@ -53,6 +53,13 @@ class File {
   // Writes all n bytes at the current position; false on a failed or short write.
   bool Write(const void* buffer, size_t n);
   bool Flush();
+  // Copies up to n bytes from this file's position to target's position
+  // inside the kernel (no copy through user memory), moving both positions.
+  // Returns the bytes copied, fewer only at the end of this file, or -1 on a
+  // failure (a short or failed write included). Returns nothing, having
+  // copied nothing, when the system cannot copy between these two files:
+  // the caller then reads and writes.
+  std::optional<int64_t> CopyTo(File& target, size_t n);
   void Close();
 
   int NativeHandle() const { return fd_; }
@@ -79,6 +86,11 @@ class MappedView {
   explicit operator bool() const { return IsMapped(); }
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
+  // Gives back the memory of the whole pages within [offset, offset + length)
+  // that the process holds for this view. The view stays valid: a later read
+  // there brings the bytes back from the file. Only a hint; nothing changes
+  // when the system does not take it.
+  void Release(size_t offset, size_t length) const;
   void Unmap();
 
  private:

@@ -25,12 +25,13 @@ std::vector<int16_t> GoldenSignal(uint32_t frames) {
   return s;
 }
 
-std::vector<std::vector<uint32_t>> MasksOf(const std::vector<int16_t>& signal, uint32_t ms) {
+std::vector<std::vector<uint32_t>> MasksOf(const std::vector<int16_t>& signal, uint32_t ms, KernelChoice choice) {
   const SplitGeometry g = SplitGeometryFor(ms);
   std::vector<uint8_t> bytes(signal.size() * 2);
   for (size_t i = 0; i < signal.size(); ++i) StoreU16(&bytes[2 * i], static_cast<uint16_t>(signal[i]));
   BeatAnalyzer a;
   EXPECT_EQ(SetupBeatAnalyzer(a, static_cast<int32_t>(g.blocksPerSplit)), 1);
+  SetBeatAnalyzerKernel(a, choice);
   std::vector<std::vector<uint32_t>> out;
   const size_t splits = signal.size() / 2 / g.framesPerSplit;
   for (size_t i = 0; i < splits; ++i) {
@@ -52,10 +53,12 @@ TEST(GoldenMasks, FormulaSignalGivesTheRecordedWordsAtBothSplitLengths) {
     EXPECT_EQ(signal[2 * n + 1], first[n][1].get<int>()) << "frame " << n;
   }
 
-  const auto masks500 = MasksOf(signal, 500);
-  EXPECT_EQ(masks500, golden.at("masks_500ms").get<std::vector<std::vector<uint32_t>>>());
-  const auto masks100 = MasksOf(signal, 100);
-  EXPECT_EQ(masks100, golden.at("masks_100ms").get<std::vector<std::vector<uint32_t>>>());
+  // Both paths: the vector one runs only where the processor has AVX2.
+  for (KernelChoice choice : {KernelChoice::Scalar, KernelChoice::Avx2}) {
+    const char* path = choice == KernelChoice::Scalar ? "scalar" : "vector";
+    EXPECT_EQ(MasksOf(signal, 500, choice), golden.at("masks_500ms").get<std::vector<std::vector<uint32_t>>>()) << path;
+    EXPECT_EQ(MasksOf(signal, 100, choice), golden.at("masks_100ms").get<std::vector<std::vector<uint32_t>>>()) << path;
+  }
 }
 
 }  // namespace

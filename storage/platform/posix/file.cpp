@@ -4,9 +4,11 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -151,6 +153,38 @@ bool File::Write(const void* buffer, size_t n) {
 
 bool File::Flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
 
+namespace {
+
+// Errors that mean "not between these files here", not a failed copy.
+bool CannotCopyHere(int error) {
+  return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL;
+}
+
+}  // namespace
+
+std::optional<int64_t> File::CopyTo(File& target, size_t n) {
+  if (fd_ < 0 || target.fd_ < 0) return -1;
+  size_t done = 0;
+  bool useSendfile = false;
+  while (done < n) {
+    // Both calls use and move the two files' positions.
+    const ssize_t r = useSendfile ? ::sendfile(target.fd_, fd_, nullptr, n - done)
+                                  : ::copy_file_range(fd_, nullptr, target.fd_, nullptr, n - done, 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0 && CannotCopyHere(errno)) {
+        if (useSendfile) return std::nullopt;
+        useSendfile = true;  // copy_file_range cannot; sendfile copies between any two files
+        continue;
+      }
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
 void File::Close() {
   if (fd_ >= 0) {
     ::close(fd_);  // also releases the lock
@@ -180,6 +214,19 @@ MappedView MappedView::Map(const File& file, uint64_t size) {
   view.data_ = static_cast<const uint8_t*>(p);
   view.size_ = static_cast<size_t>(size);
   return view;
+}
+
+void MappedView::Release(size_t offset, size_t length) const {
+  if (data_ == nullptr || offset >= size_) return;
+  length = std::min(length, size_ - offset);
+  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  if (page == 0 || page == static_cast<uintptr_t>(-1)) return;
+  const auto start = reinterpret_cast<uintptr_t>(data_) + offset;
+  const uintptr_t first = (start + page - 1) / page * page;
+  const uintptr_t end = (start + length) / page * page;
+  // A private read-only mapping that was never written: dropping its pages
+  // loses nothing, they are read again from the file when touched.
+  if (first < end) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
 }
 
 void MappedView::Unmap() {

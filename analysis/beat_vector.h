@@ -1,0 +1,49 @@
+// The vector path of the beat analyser. It computes what FeedBeatAnalyzer's
+// scalar path computes, operation for operation:
+//  - the unsigned samples divided by 65535.0;
+//  - the decimation-in-frequency FFT, whose butterflies are independent
+//    within a stage and so run four at a time; two stages per pass over the
+//    data; the twiddles are the values of the recurrence u * w, worked out
+//    once at set-up by the same recurrence;
+//  - the magnitudes taken straight from the FFT's bit-reversed output order
+//    into natural bin order, so no reversal pass;
+//  - every band summed in its own vector lane, bin after bin in bin order
+//    (the padding past a band's end is +0.0, which leaves a sum of
+//    magnitudes unchanged), then divided by its width.
+//
+// This header is shared with a source file compiled for AVX2: it must hold
+// declarations and plain data only, no inline code.
+#pragma once
+
+#include <cstdint>
+
+namespace kestrune::detail {
+
+inline constexpr int32_t kVecBins = 1024;
+inline constexpr int32_t kVecBands = 32;
+inline constexpr int32_t kVecStages = 10;
+inline constexpr int32_t kVecBandSteps = 80;  // rows of the band table: the widest band (77) rounded up
+
+struct alignas(64) BeatVectorWork {
+  // Twiddles of stage k (1..10) start at twiddleStart[k]: 2^(10 - k) values.
+  double twiddleRe[kVecBins];
+  double twiddleIm[kVecBins];
+  // The FFT's work area, real and imaginary parts apart.
+  double re[kVecBins];
+  double im[kVecBins];
+  // Row t, lane j: magnitude of the t-th bin of band j, +0.0 past its end.
+  double bandTable[kVecBandSteps * kVecBands];
+  double bandWidths[kVecBands];
+  // Where bin k goes in bandTable.
+  uint16_t bandSlot[kVecBins];
+  int32_t twiddleStart[kVecStages + 1];
+  int32_t bandSteps;  // rows in use: the widest band
+};
+
+// Analyses one block of 1024 frames (4096 bytes): writes the 1024 magnitudes
+// in bin order, the 32 band energies into row, and adds row[j] / historyLength
+// to bandMeans[j]. Needs AVX2.
+void AnalyseBlockAvx2(BeatVectorWork& work, const uint8_t* block, double* magnitudes, double* row,
+                      double* bandMeans, double historyLength);
+
+}  // namespace kestrune::detail

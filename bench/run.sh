@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Measures Kestrune's analysis and whole jobs against their yardsticks, all in
+# one run, and prints the figures that docs/performance.md records.
+#
+#   bash bench/run.sh            # every figure, each the median of 3 runs
+#   KESTRUNE_BENCH_REPEAT=5 bash bench/run.sh
+#
+# Builds into build-bench (Release, no tests). Inputs are generated once and
+# cached in ${XDG_CACHE_HOME:-~/.cache}/kestrune-bench: a one-hour and a
+# ten-minute 44.1 kHz stereo groove and an 8-second excerpt of the first.
+# `aubio tempo` (Debian package aubio-tools) is the tempo yardstick; without
+# it that line says so and the rest goes on.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KESTRUNE_BENCH_BUILD:-$root/build-bench}
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/kestrune-bench
+repeat=${KESTRUNE_BENCH_REPEAT:-3}
+cores=$(nproc)
+
+# The yardsticks and tools, installed when missing and this user may.
+wanted=()
+for p in libfftw3-dev aubio-tools time; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || wanted+=("$p")
+done
+if [ ${#wanted[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ] && command -v apt-get > /dev/null; then
+  apt-get install -y -qq --no-install-recommends "${wanted[@]}" > /dev/null 2>&1 ||
+    echo "could not install ${wanted[*]}: the figures that need them are left out"
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_BUILD_TESTS=OFF > /dev/null
+cmake --build "$build" -j "$cores" --target kestrune-cli kestrune-bench kestrune-bench-input > /dev/null
+cli=$build/cli/kestrune-cli
+bench=$build/bench/kestrune-bench
+
+mkdir -p "$cache"
+source=$cache/groove-3600s.wav
+shorter=$cache/groove-600s.wav
+sample=$cache/excerpt-8s.wav
+[ -f "$source" ] || "$build/bench/kestrune-bench-input" groove "$source" 3600
+[ -f "$shorter" ] || "$build/bench/kestrune-bench-input" groove "$shorter" 600
+# From second 1234.5 on: a whole number of 500 ms splits into the source.
+[ -f "$sample" ] || "$build/bench/kestrune-bench-input" excerpt "$source" "$sample" 1234 8
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+# Seconds of one run of a command, its output discarded.
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" > /dev/null 2>&1
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
+}
+
+# "median min max" of the times in a file, one a line.
+stats() { sort -g "$1" | awk '{ t[NR] = $1 } END { printf "%.4f %.4f %.4f\n", t[int((NR + 1) / 2)], t[1], t[NR] }'; }
+
+# "median min max" of $repeat runs.
+measure() {
+  local i
+  for ((i = 0; i < repeat; i++)); do seconds "$@"; done > "$out/times"
+  stats "$out/times"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+micro() { awk -v ns="$1" 'BEGIN { printf "%.2f", ns / 1000 }'; }
+
+echo "Kestrune benchmarks, $(date -u +%Y-%m-%dT%H:%MZ), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), median of $repeat runs (min..max)"
+echo
+
+# 1. One block of analysis: CPU time per block, median of the repetitions.
+"$bench" --benchmark_filter='AnalyseBlock' --benchmark_repetitions="$repeat" \
+  --benchmark_format=csv 2> /dev/null | grep '_median"' > "$out/blocks.csv"
+block() { awk -F, -v name="\"BM_AnalyseBlock_$1_median\"" '$1 == name { print $4 }' "$out/blocks.csv"; }
+scalar=$(block Scalar)
+vector=$(block Vector)
+fftw=$(block Fftw)
+printf 'analysis per block (CPU time): scalar %s us, fast path %s us' "$(micro "$scalar")" "$(micro "$vector")"
+if [ -n "$fftw" ]; then
+  printf ', FFTW pipeline %s us: fast path / FFTW = %s (target <= 1.3)\n' "$(micro "$fftw")" "$(ratio "$vector" "$fftw")"
+else
+  printf ' (no FFTW: built without libfftw3-dev)\n'
+fi
+
+# 2. Scoring and ranking.
+"$bench" --benchmark_filter='BM_ScoreAndRank/' --benchmark_repetitions="$repeat" \
+  --benchmark_format=csv 2> /dev/null | grep '_median"' |
+  awk -F, '{ gsub(/"/, "", $1); sub(/BM_ScoreAndRank\//, "", $1); sub(/_median/, "", $1);
+             printf "scoring and ranking %s candidates: %.2f ms CPU\n", $1, $4 }'
+echo "  (target: 1,000,000 candidates <= 40 ms)"
+
+# The rest reads the source from a warm page cache.
+cat "$source" > /dev/null
+read -r cat_t cat_min cat_max < <(measure cat "$source")
+echo
+echo "cat source > /dev/null (1 hour, $(du -m "$source" | cut -f1) MB): $cat_t s ($cat_min..$cat_max)"
+
+# 3. Source preparation: every split of the hour analysed (kestrune-cli masks).
+# One thread and all threads in turn, so that a burst of load from elsewhere
+# falls on both alike.
+: > "$out/one"
+: > "$out/all"
+for ((i = 0; i < repeat; i++)); do
+  seconds "$cli" masks "$source" --split-ms 500 --quiet --threads 1 >> "$out/one"
+  seconds "$cli" masks "$source" --split-ms 500 --quiet --threads "$cores" >> "$out/all"
+done
+read -r one one_min one_max < <(stats "$out/one")
+read -r all all_min all_max < <(stats "$out/all")
+echo "source preparation, 1 thread: $one s ($one_min..$one_max) = $(ratio 3600 "$one") x realtime (target >= 3000)"
+echo "source preparation, $cores threads: $all s ($all_min..$all_max) = $(ratio 3600 "$all") x realtime," \
+     "$(ratio "$one" "$all") x faster than 1 thread (target >= 1.7 on 2 cores)"
+if [ -x /usr/bin/time ]; then
+  # CPU seconds (user + system) of one run each: how well the work divides,
+  # whatever share of the cores the machine's other work leaves.
+  cpu() { /usr/bin/time -f "%U %S" "$@" 2>&1 > /dev/null | tail -n 1 | awk '{ printf "%.2f", $1 + $2 }'; }
+  echo "  (CPU time: 1 thread $(cpu "$cli" masks "$source" --split-ms 500 --quiet --threads 1) s," \
+       "$cores threads $(cpu "$cli" masks "$source" --split-ms 500 --quiet --threads "$cores") s)"
+fi
+KESTRUNE_KERNELS=scalar
+export KESTRUNE_KERNELS
+read -r plain plain_min plain_max < <(measure "$cli" masks "$source" --split-ms 500 --quiet --threads 1)
+unset KESTRUNE_KERNELS
+echo "  (scalar kernels, 1 thread: $plain s ($plain_min..$plain_max) = $(ratio 3600 "$plain") x realtime)"
+
+# 4. The whole match on the hour, few splits selected.
+read -r match match_min match_max < <(measure "$cli" match --source "$source" --sample "$sample" \
+  --min-similarity 90 --quiet --output "$out")
+echo "match, 1 hour, --min-similarity 90, $cores threads: $match s ($match_min..$match_max)" \
+     "= $(ratio "$match" "$cat_t") x cat (target <= 8)"
+
+# 5. Tempo of the hour.
+read -r tempo tempo_min tempo_max < <(measure "$cli" tempo "$source" --quiet)
+echo "tempo, 1 hour, $cores threads: $tempo s ($tempo_min..$tempo_max) = $(ratio 3600 "$tempo") x realtime (target >= 5000)"
+if command -v aubio > /dev/null; then
+  # aubio is slow: one run is enough for the yardstick.
+  aubio_t=$(seconds aubio tempo "$source")
+  echo "aubio tempo, same file: $aubio_t s: kestrune is $(ratio "$aubio_t" "$tempo") x faster (target >= 10)"
+else
+  echo "aubio tempo: not installed (apt-get install aubio-tools), no comparison"
+fi
+
+# 6. Memory: the peak resident size of a match on 10 minutes and on 1 hour.
+if [ -x /usr/bin/time ]; then
+  rss() {
+    /usr/bin/time -v "$cli" match --source "$1" --sample "$sample" --min-similarity 90 --quiet --output "$out" 2>&1 > /dev/null |
+      awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
+  }
+  echo
+  echo "peak resident memory of match: 10 minutes $(rss "$shorter") KB, 1 hour $(rss "$source") KB" \
+       "(the mask table grows by 88 bytes a split: about 0.6 MB for the hour)"
+  rss_tempo() { /usr/bin/time -v "$cli" tempo "$1" --quiet 2>&1 > /dev/null | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }'; }
+  echo "peak resident memory of tempo: 10 minutes $(rss_tempo "$shorter") KB, 1 hour $(rss_tempo "$source") KB"
+fi

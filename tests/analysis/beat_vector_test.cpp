@@ -1,0 +1,161 @@
+// The vector path of the beat analyser against the scalar path: after every
+// block the magnitudes, the history row and the band means must hold the same
+// bits, and the mask words after the last block the same values.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "analysis/beat_analyzer.h"
+#include "support/wav_builder.h"
+
+namespace kestrune {
+namespace {
+
+using Frame = std::pair<uint16_t, uint16_t>;  // left, right as stored
+
+// One block of frames given by a rule on the frame index.
+std::vector<uint8_t> MakeBlock(const std::function<Frame(int32_t)>& rule) {
+  std::vector<uint8_t> bytes(kBlockFrames * 4);
+  for (int32_t n = 0; n < kBlockFrames; ++n) {
+    const Frame f = rule(n);
+    StoreU16(&bytes[4 * n], f.first);
+    StoreU16(&bytes[4 * n + 2], f.second);
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> Constant(uint16_t left, uint16_t right) {
+  return MakeBlock([=](int32_t) { return Frame{left, right}; });
+}
+
+bool SameBits(const double* a, const double* b, size_t n) { return std::memcmp(a, b, n * sizeof(double)) == 0; }
+
+std::string FirstDifference(const double* a, const double* b, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0) {
+      return "index " + std::to_string(i) + ": " + std::to_string(a[i]) + " vs " + std::to_string(b[i]);
+    }
+  }
+  return "none";
+}
+
+class BeatVector : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Avx2Available()) GTEST_SKIP() << "this processor has no AVX2: only the scalar path can run";
+  }
+
+  // Feeds the blocks as one split to a scalar and a vector analyser and
+  // compares everything observable after every block.
+  void ExpectSamePaths(const std::vector<std::vector<uint8_t>>& blocks, const std::string& what) {
+    const auto h = static_cast<int32_t>(blocks.size());
+    BeatAnalyzer scalar, vector;
+    ASSERT_EQ(SetupBeatAnalyzer(scalar, h), 1);
+    ASSERT_EQ(SetupBeatAnalyzer(vector, h), 1);
+    ASSERT_EQ(SetBeatAnalyzerKernel(scalar, KernelChoice::Scalar), KernelChoice::Scalar);
+    ASSERT_EQ(SetBeatAnalyzerKernel(vector, KernelChoice::Avx2), KernelChoice::Avx2);
+    // Two rounds: the second shows that a reset leaves nothing of the first behind.
+    for (int round = 0; round < 2; ++round) {
+      ResetBeatAnalyzer(scalar);
+      ResetBeatAnalyzer(vector);
+      for (int32_t i = 0; i < h; ++i) {
+        const int32_t doneScalar = FeedBeatAnalyzer(scalar, blocks[i].data());
+        const int32_t doneVector = FeedBeatAnalyzer(vector, blocks[i].data());
+        ASSERT_EQ(doneScalar, doneVector) << what << ", block " << i;
+        ASSERT_TRUE(SameBits(scalar.magnitudes.get(), vector.magnitudes.get(), kBlockFrames))
+            << what << ", block " << i << ", magnitudes differ at "
+            << FirstDifference(scalar.magnitudes.get(), vector.magnitudes.get(), kBlockFrames);
+        ASSERT_TRUE(SameBits(scalar.history[i].get(), vector.history[i].get(), kBandCount))
+            << what << ", block " << i << ", band energies differ at "
+            << FirstDifference(scalar.history[i].get(), vector.history[i].get(), kBandCount);
+        ASSERT_TRUE(SameBits(scalar.bandMeans.get(), vector.bandMeans.get(), kBandCount))
+            << what << ", block " << i << ", means differ at "
+            << FirstDifference(scalar.bandMeans.get(), vector.bandMeans.get(), kBandCount);
+      }
+      EXPECT_EQ(std::vector<uint32_t>(scalar.beatMasks.get(), scalar.beatMasks.get() + h),
+                std::vector<uint32_t>(vector.beatMasks.get(), vector.beatMasks.get() + h))
+          << what;
+      EXPECT_EQ(scalar.sampleCount, vector.sampleCount);
+      EXPECT_EQ(scalar.blocksFed, vector.blocksFed);
+    }
+  }
+};
+
+TEST_F(BeatVector, RandomBlocksGiveTheSameBits) {
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    std::vector<std::vector<uint8_t>> blocks;
+    for (uint32_t i = 0; i < 21; ++i) blocks.push_back(test::NoiseBytes(kBlockFrames * 4, seed * 100 + i));
+    ExpectSamePaths(blocks, "noise seed " + std::to_string(seed));
+  }
+}
+
+TEST_F(BeatVector, ExtremeAndSilentBlocksGiveTheSameBits) {
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> kinds = {
+      {"silence", Constant(0x0000, 0x0000)},
+      {"0x7FFF", Constant(0x7FFF, 0x7FFF)},
+      {"0x8000", Constant(0x8000, 0x8000)},
+      {"0xFFFF", Constant(0xFFFF, 0xFFFF)},
+      {"left 0xFFFF, right 0x0000", Constant(0xFFFF, 0x0000)},
+      {"frames alternating 0x0000 and 0xFFFF",
+       MakeBlock([](int32_t n) { return n % 2 ? Frame{0xFFFF, 0xFFFF} : Frame{0x0000, 0x0000}; })},
+      {"samples alternating 0x7FFF and 0x8000",
+       MakeBlock([](int32_t n) { return n % 2 ? Frame{0x7FFF, 0x8000} : Frame{0x8000, 0x7FFF}; })},
+      {"a square wave of extremes",
+       MakeBlock([](int32_t n) { return (n / 37) % 2 ? Frame{0x7FFF, 0x7FFF} : Frame{0x8000, 0x8000}; })},
+      {"one impulse", MakeBlock([](int32_t n) { return n == 513 ? Frame{0xFFFF, 0x8000} : Frame{0, 0}; })},
+      {"a ramp", MakeBlock([](int32_t n) { return Frame{static_cast<uint16_t>(n * 64), static_cast<uint16_t>(65535 - n * 64)}; })},
+  };
+  for (const auto& [name, block] : kinds) {
+    // Alone (every band at its mean), repeated, and between noise blocks.
+    ExpectSamePaths({block}, name + " alone");
+    ExpectSamePaths({block, block, block, block}, name + " repeated");
+    ExpectSamePaths({test::NoiseBytes(kBlockFrames * 4, 5), block, Constant(0, 0), block,
+                     test::NoiseBytes(kBlockFrames * 4, 6)},
+                    name + " among noise");
+  }
+}
+
+TEST_F(BeatVector, SplitsOfEveryUsualLengthGiveTheSameMasks) {
+  // 100 ms, 500 ms and 1000 ms splits: 4, 21 and 43 blocks of noise with loud and quiet stretches.
+  for (size_t h : {size_t{4}, size_t{21}, size_t{43}}) {
+    std::vector<std::vector<uint8_t>> blocks;
+    for (size_t i = 0; i < h; ++i) {
+      auto block = test::NoiseBytes(kBlockFrames * 4, static_cast<uint32_t>(1000 + i));
+      if (i % 3 == 1) {  // quiet: only the low byte of each sample varies
+        for (size_t b = 1; b < block.size(); b += 2) block[b] = 0;
+      }
+      blocks.push_back(std::move(block));
+    }
+    ExpectSamePaths(blocks, std::to_string(h) + " blocks");
+  }
+}
+
+TEST(BeatKernelChoice, ScalarCanBeChosenAndTheVectorPathOnlyWithAvx2) {
+  BeatAnalyzer a;
+  ASSERT_EQ(SetupBeatAnalyzer(a, 2), 1);
+  EXPECT_EQ(SetBeatAnalyzerKernel(a, KernelChoice::Scalar), KernelChoice::Scalar);
+  EXPECT_FALSE(a.vectorWork);
+  const KernelChoice expected = Avx2Available() ? KernelChoice::Avx2 : KernelChoice::Scalar;
+  EXPECT_EQ(SetBeatAnalyzerKernel(a, KernelChoice::Avx2), expected);
+  EXPECT_EQ(a.vectorWork != nullptr, Avx2Available());
+  ReleaseBeatAnalyzer(a);
+  EXPECT_FALSE(a.vectorWork);
+
+  // The process-wide default decides what a new analyser starts with.
+  const KernelChoice before = DefaultKernelChoice();
+  EXPECT_TRUE(SetKernelChoice(KernelChoice::Scalar));
+  BeatAnalyzer plain;
+  ASSERT_EQ(SetupBeatAnalyzer(plain, 2), 1);
+  EXPECT_FALSE(plain.vectorWork);
+  EXPECT_EQ(SetKernelChoice(KernelChoice::Avx2), Avx2Available());
+  BeatAnalyzer fast;
+  ASSERT_EQ(SetupBeatAnalyzer(fast, 2), 1);
+  EXPECT_EQ(fast.vectorWork != nullptr, Avx2Available());
+  SetKernelChoice(before);
+}
+
+}  // namespace
+}  // namespace kestrune
