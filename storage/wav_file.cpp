@@ -148,6 +148,13 @@ bool detail::OpenWavFileUnmapped(WavInfo& info, const std::filesystem::path& pat
   return Open(info, path, Mapping::Never);
 }
 
+bool detail::OpenWavBytes(WavInfo& info, const uint8_t* bytes, size_t n) {
+  CloseWavFile(info);
+  const bool ok = bytes != nullptr && n <= kMaxFileSize && WalkMapped(info, bytes, n);
+  if (!ok) CloseWavFile(info);
+  return ok;
+}
+
 uint32_t ReadWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_t frameCount) {
   if (info.blockAlign == 0 || buffer == nullptr) return 0;
   // 64-bit products: a huge firstFrame or frameCount must not wrap into range.

@@ -122,6 +122,34 @@ TEST(Conversion, TerminationStopsTheCopyBetweenChunks) {
   };
   EXPECT_EQ(test::RunRecorded(ConversionWorker, &c.request, window, &context), PD_FAILED);
   EXPECT_FALSE(std::filesystem::exists(c.target));
+
+  // A stopped conversion leaves an earlier file of that name as it was.
+  WriteBytes(c.target, {9, 9, 9});
+  RecordingProgress again;
+  WorkerContext stopped;
+  again.onReport = [&] {
+    if (again.positions.size() == 3) stopped.bTerminate.store(true);
+  };
+  EXPECT_EQ(test::RunRecorded(ConversionWorker, &c.request, again, &stopped), PD_FAILED);
+  EXPECT_EQ(ReadBytes(c.target), (std::vector<uint8_t>{9, 9, 9}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(c.dir.path()), {}), 2);
+}
+
+TEST(Conversion, AResultBeyondTheWavLimitFailsBeforeWritingAnything) {
+  // The largest data chunk a WAV header can describe is 2^32 - 1 - 36 bytes.
+  // Sparse raw files just past it, and one whose size wraps to 1 GiB in 32 bits.
+  for (const uint64_t size : {uint64_t{UINT32_MAX} - 35, uint64_t{5} << 30}) {
+    Conversion c(0);
+    std::error_code ec;
+    std::filesystem::resize_file(c.raw, size, ec);
+    if (ec) GTEST_SKIP() << "no sparse files here: " << ec.message();
+    WriteBytes(c.target, {9, 9, 9});
+    RecordingHost host;
+    EXPECT_FALSE(ConvertSound(c.file, c.target, 1, 2, 44100, 4, 16, &host)) << size;
+    EXPECT_EQ(host.messages, (std::vector<test::Message>{{kConvertFailedMessage, kCaption}}));
+    EXPECT_EQ(ReadBytes(c.target), (std::vector<uint8_t>{9, 9, 9}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(c.dir.path()), {}), 2);
+  }
 }
 
 TEST(ResultNames, BaseNamesAndPaddedIndexes) {

@@ -1,6 +1,7 @@
 #include "storage/platform/file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/sendfile.h>
@@ -9,8 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <string>
 #include <system_error>
@@ -21,17 +24,35 @@ namespace {
 
 int OpenLocked(const std::filesystem::path& path, int flags, int lockKind) {
   int fd;
+  // Non-blocking, so that opening a named pipe (or a device) returns at once
+  // instead of waiting, perhaps forever, for its other end; it is refused below.
   do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
   struct stat st;
-  // Only regular files: a directory or a device is not a sound file.
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, lockKind | LOCK_NB) != 0) {
+  // Only regular files: a directory, a pipe or a device is not a sound file.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, lockKind | LOCK_NB) != 0 ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return -1;
   }
   return fd;
+}
+
+// Past the file-size limit (RLIMIT_FSIZE, as set by "ulimit -f") a write
+// raises SIGXFSZ, whose default action ends the process on the spot, leaving
+// temporary files and half-made results behind. Ignored, the write fails with
+// EFBIG instead, exactly like a write to a full disk, and the job fails
+// cleanly. A handler the program installed itself is left alone.
+void FailWritesPastTheSizeLimit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current {};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      ::signal(SIGXFSZ, SIG_IGN);
+    }
+  });
 }
 
 }  // namespace
@@ -53,10 +74,12 @@ File File::OpenRead(const std::filesystem::path& path, Share share) {
 }
 
 File File::OpenWrite(const std::filesystem::path& path) {
+  FailWritesPastTheSizeLimit();
   return File(OpenLocked(path, O_WRONLY, LOCK_EX));
 }
 
 File File::Create(const std::filesystem::path& path, bool readable) {
+  FailWritesPastTheSizeLimit();
   return File(OpenLocked(path, (readable ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC, LOCK_EX));
 }
 
@@ -218,6 +241,7 @@ std::optional<std::filesystem::path> MakeUniqueFile(const std::filesystem::path&
                                                     std::string_view prefix) {
   // Like mkstemp, but with the usual permissions (the umask applies), since
   // the file may become a result the user keeps.
+  FailWritesPastTheSizeLimit();
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;

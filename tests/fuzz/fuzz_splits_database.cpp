@@ -1,0 +1,144 @@
+// A splits database made of fuzzed files (the database file, both tables and
+// the data files, see fuzz_support.h) through Open, every ReadSplit and a
+// match of a small sample against it. Data files are read mapped or, by a
+// flag of the input, through their handles into the database's own buffer.
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "common/sample_frame.h"
+#include "fuzz/fuzz_support.h"
+#include "matching/match_settings.h"
+#include "matching/match_workers.h"
+#include "storage/mapped_file.h"
+#include "storage/splits_database.h"
+#include "storage/wav_file.h"
+#include "support/recording_host.h"
+
+namespace {
+
+using namespace kestrune;
+using fuzz::Require;
+using std::filesystem::path;
+
+struct Folders {
+  path db, out, tmp, sample;
+};
+
+const Folders& Scratch() {
+  static const Folders folders = [] {
+    const path root = fuzz::ScratchFolder();
+    Folders f{root / "db", root / "out", root / "tmp", root / "sample.wav"};
+    for (const path& p : {f.db, f.out, f.tmp}) std::filesystem::create_directories(p);
+    // 22050 frames of noise: one template split of 500 ms, two of 250 ms.
+    std::vector<uint8_t> bytes(44 + 22050 * 4);
+    std::array<uint8_t, 44> header{};
+    MakeWavHeader(header, 22050 * 4, 44100, 4, 1, 2, 16);
+    std::memcpy(bytes.data(), header.data(), 44);
+    uint32_t x = 1;
+    for (size_t i = 44; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
+    fuzz::WriteFile(f.sample, bytes);
+    // The jobs' temporary files go here, where they can be counted.
+    setenv("TMPDIR", f.tmp.c_str(), 1);
+    return f;
+  }();
+  return folders;
+}
+
+bool IsCompleteResult(const path& file, uint32_t bytesPerSplit) {
+  WavInfo info;
+  if (!OpenWavFile(info, file, true)) return false;
+  return info.dataOffset == 44 && info.dataSize == info.fileSize - 44 && bytesPerSplit != 0 &&
+         info.dataSize % bytesPerSplit == 0 && info.dataSize > 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const Folders& f = Scratch();
+  for (const path& p : {f.db, f.out, f.tmp}) fuzz::EmptyFolder(p);
+  const fuzz::DatabaseInput input = fuzz::SplitDatabaseInput(data, size);
+  const path dbPath = f.db / "x.qlmx";
+  const char* names[] = {"x.qlmx", "x.snd", "x.spl"};
+  for (size_t i = 0; i < 3 && i < input.parts.size(); ++i) fuzz::WriteFile(f.db / names[i], input.parts[i]);
+
+  // Where the data files belong is the reader's to say: ask it, then put the
+  // remaining parts there under the ids of the data-file table.
+  std::map<std::string, std::vector<uint8_t>> dataFiles;
+  {
+    SplitsDatabase probe;
+    if (probe.Open(dbPath)) {
+      Require(probe.dataFolder == f.db || probe.dataFolder.parent_path() == f.db,
+              "the data folder lies beside the database file");
+      std::error_code ec;
+      std::filesystem::create_directories(probe.dataFolder, ec);
+      for (size_t i = 3; i < input.parts.size() && i - 3 < probe.sndFile.size / kDataFileRecordSize; ++i) {
+        const std::string name = DataFileName(LoadU32(probe.sndFile.data() + (i - 3) * kDataFileRecordSize));
+        fuzz::WriteFile(probe.dataFolder / name, input.parts[i]);
+        if (std::filesystem::exists(probe.dataFolder / name, ec)) dataFiles[name] = input.parts[i];
+      }
+    }
+  }
+
+  if (input.flags & 1) {
+    SetMappingRefusalForTesting([](const path& p) { return p.extension() == ".sdat"; });
+  } else {
+    SetMappingRefusalForTesting(nullptr);
+  }
+
+  {
+    SplitsDatabase db;
+    if (db.Open(dbPath)) {
+      Require(uint64_t{db.SplitCount()} * db.recordSize <= db.splFile.size, "whole records lie in the split table");
+      const uint32_t count = std::min<uint32_t>(db.SplitCount(), 4096);
+      for (uint32_t i = 0; i < count; ++i) {
+        SplitAudio audio;
+        if (!db.ReadSplit(i, audio)) {
+          Require(audio.samples == nullptr, "a failed read gives no samples");
+          continue;
+        }
+        Require(audio.byteCount == db.bytesPerSplit && audio.frameCount == db.framesPerSplit, "a split is whole");
+        // The sound is the one the record names, from the file we wrote.
+        const uint8_t* record = db.SplitRecordAt(i);
+        const auto file = dataFiles.find(DataFileName(LoadU32(record + kSplitRecordDataFileIdOffset)));
+        Require(file != dataFiles.end(), "a split is read only from a data file of the database");
+        const uint64_t start = uint64_t{LoadU32(record + kSplitRecordIndexInFileOffset)} * db.bytesPerSplit;
+        Require(start + db.bytesPerSplit <= file->second.size(), "a split lies within its data file");
+        Require(std::memcmp(audio.samples, file->second.data() + start, db.bytesPerSplit) == 0,
+                "a split holds the bytes of its data file");
+      }
+    } else {
+      Require(db.SplitCount() == 0 && db.dataFileCount == 0 && db.bytesPerSplit == 0, "a failed open leaves it closed");
+    }
+  }
+
+  MatchSettings settings;
+  settings.sourcePath = dbPath;
+  settings.samplePath = f.sample;
+  settings.outputFolder = f.out.string() + "/";
+  settings.fragmentLength = 2;
+  settings.minSimilarity = 1 + input.similarity % 100;
+  settings.declick = (input.flags & 2) != 0;
+  settings.separateFiles = (input.flags & 4) != 0;
+  test::RecordingHost host;
+  settings.ownerWindow = &host;
+  test::RecordingProgress window;
+  test::RunRecorded(DatabaseMatchWorker, &settings, window);
+  SetMappingRefusalForTesting(nullptr);
+
+  Require(std::filesystem::is_empty(f.tmp), "no temporary file is left behind");
+  Require(host.messages.empty(), "a database job shows no message of its own for a good sample");
+  uint32_t bytesPerSplit = 0;
+  {
+    SplitsDatabase db;
+    if (db.Open(dbPath)) bytesPerSplit = db.bytesPerSplit;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(f.out)) {
+    const std::string name = entry.path().filename().string();
+    Require(name == "sample_rest.wav" || name == "sample_rest_spl 0.wav" || name == "sample_rest_spl 1.wav",
+            "only results are written to the output folder");
+    Require(IsCompleteResult(entry.path(), bytesPerSplit), "a result is complete: whole splits under a true header");
+  }
+  return 0;
+}

@@ -1,0 +1,53 @@
+// Runs a program as a child process the way a user or a script would, with a
+// time limit (a hang is killed and reported), an optional file-size limit
+// (RLIMIT_FSIZE, a full disk in miniature), its own environment additions and
+// working folder, and standard error on a terminal when asked.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrune::hostile {
+
+struct ChildOptions {
+  std::filesystem::path workingFolder;  // empty: the caller's
+  std::vector<std::pair<std::string, std::string>> environment;  // set in the child
+  std::optional<uint64_t> fileSizeLimit;  // bytes
+  int timeLimitSeconds = 120;
+  // Standard error is a pseudo-terminal, so progress is drawn.
+  bool stderrIsTerminal = false;
+  // Called with the child's id and all of standard error so far, each time
+  // more of it arrives. While it runs nothing is read, so a child that writes
+  // a lot blocks on a full terminal or pipe.
+  std::function<void(pid_t, const std::string&)> onStderr;
+};
+
+struct ChildOutcome {
+  bool started = false;
+  bool exited = false;  // ended by exit(), with status
+  int status = -1;
+  int signal = 0;  // ended by this signal
+  bool timedOut = false;
+  std::string out;
+  std::string err;
+
+  // A finding of AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer.
+  bool SanitizerReport() const;
+  // Exited on its own with a status, with no sanitizer report.
+  bool EndedCleanly() const { return started && exited && !timedOut && !SanitizerReport(); }
+  std::string Describe() const;
+};
+
+ChildOutcome RunChild(const std::vector<std::string>& argv, const ChildOptions& options = {});
+
+// The names in folder (not recursive), sorted.
+std::vector<std::string> NamesIn(const std::filesystem::path& folder);
+
+}  // namespace kestrune::hostile
