@@ -11,7 +11,7 @@
 #include "cli/match_command.h"
 #include "cli/options.h"
 #include "common/sample_frame.h"
-#include "storage/platform/file.h"
+#include "platform/file.h"
 #include "storage/wav_file.h"
 
 namespace kestrune::cli {

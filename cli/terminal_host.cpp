@@ -5,7 +5,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "storage/platform/terminal.h"
+#include "platform/terminal.h"
 
 namespace kestrune::cli {
 namespace {

@@ -14,7 +14,7 @@
 #include "common/worker.h"
 #include "matching/match_settings.h"
 #include "matching/similarity.h"
-#include "storage/platform/file.h"
+#include "platform/file.h"
 #include "storage/wav_file.h"
 
 namespace kestrune {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/worker.h"
-#include "storage/platform/file.h"
+#include "platform/file.h"
 
 namespace kestrune {
 

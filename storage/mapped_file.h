@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "storage/platform/file.h"
+#include "platform/file.h"
 
 namespace kestrune {
 

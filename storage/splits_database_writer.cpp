@@ -10,7 +10,7 @@
 #include "common/sample_frame.h"
 #include "common/split_geometry.h"
 #include "common/utf16.h"
-#include "storage/platform/file.h"
+#include "platform/file.h"
 #include "storage/splits_database.h"
 #include "storage/wav_file.h"
 

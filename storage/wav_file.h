@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "storage/platform/file.h"
+#include "platform/file.h"
 
 namespace kestrune {
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <optional>
 
-#include "storage/platform/file.h"
+#include "platform/file.h"
 
 namespace kestrune::fuzz {
 

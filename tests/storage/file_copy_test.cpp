@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "storage/platform/file.h"
+#include "platform/file.h"
 #include "storage/wav_file.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "storage/platform/file.h"
+#include "platform/file.h"
 
 namespace kestrune::test {
 

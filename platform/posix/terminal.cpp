@@ -1,4 +1,4 @@
-#include "storage/platform/terminal.h"
+#include "platform/terminal.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "storage/platform/file.h"
+#include "platform/file.h"
 
 #include <fcntl.h>
 #include <signal.h>
