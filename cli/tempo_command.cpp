@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/tempo_worker.h"
+#include "analysis/onset_tempo.h"
 #include "cli/commands.h"
+#include "cli/onset_tempo_command.h"
 #include "cli/options.h"
 #include "cli/terminal_host.h"
 #include "common/split_geometry.h"
@@ -17,8 +19,22 @@ namespace {
 struct TempoOptions {
   std::string file;
   std::string threads;
+  std::string method, minBpm, maxBpm;
   bool json = false, quiet = false;
 };
+
+OnsetTempoOptions OnsetOptions(const TempoOptions& o) {
+  OnsetTempoOptions onset;
+  onset.file = o.file;
+  onset.json = o.json;
+  onset.quiet = o.quiet;
+  const auto lowest = static_cast<uint32_t>(kOnsetTempoLowest);
+  const auto highest = static_cast<uint32_t>(kOnsetTempoHighest);
+  onset.low = o.minBpm.empty() ? kOnsetTempoDefaultLow : RangedValue("--min-bpm", o.minBpm, lowest, highest);
+  onset.high = o.maxBpm.empty() ? kOnsetTempoDefaultHigh : RangedValue("--max-bpm", o.maxBpm, lowest, highest);
+  if (onset.low > onset.high) throw UsageError("--min-bpm must not be above --max-bpm");
+  return onset;
+}
 
 }  // namespace
 
@@ -29,10 +45,16 @@ Runner AddTempoCommand(CLI::App& app) {
   cmd->add_flag("--json", o->json, "Print JSON");
   cmd->add_flag("--quiet", o->quiet, "No progress bar");
   cmd->add_option("--threads", o->threads, kThreadsHelp);
+  cmd->add_option("--method", o->method, "spec (the default) or onset: a second estimator that gives its confidence and the likely alternatives")
+      ->check(CLI::IsMember({"spec", "onset"}));
+  cmd->add_option("--min-bpm", o->minBpm, "With --method onset: the slowest tempo to answer (30..300, default 80)");
+  cmd->add_option("--max-bpm", o->maxBpm, "With --method onset: the fastest tempo to answer (30..300, default 180)");
 
   return [cmd, o]() -> int {
     if (!cmd->parsed()) return -1;
     ApplyThreadsOption(o->threads);
+    if (o->method == "onset") return RunOnsetTempo(OnsetOptions(*o));
+    if (!o->minBpm.empty() || !o->maxBpm.empty()) throw UsageError("--min-bpm and --max-bpm apply to --method onset only");
     TempoRequest request;
     request.sourcePath = o->file;
     TerminalHost host(o->quiet);

@@ -1,0 +1,131 @@
+// Single precision, and built with contraction into fused multiply-add
+// allowed (see analysis/CMakeLists.txt): only the onset tempo estimate uses
+// this transform, and it owes no exactness.
+#include "analysis/real_fft.h"
+
+#include <cmath>
+
+namespace kestrune {
+
+bool RealFft::Setup(int32_t order) {
+  size_ = half_ = 0;
+  if (order < 2 || order > 16) return false;
+  const int32_t n = int32_t{1} << order;
+  const int32_t m = n / 2;
+  twiddleRe_.assign(static_cast<size_t>(m), 0.0f);
+  twiddleIm_.assign(static_cast<size_t>(m), 0.0f);
+  // Stage with half h: exp(-2 pi i j / 2h) for j < h, stored from index h - 1.
+  for (int32_t h = 1; h < m; h *= 2) {
+    for (int32_t j = 0; j < h; ++j) {
+      const double angle = -M_PI * j / h;
+      twiddleRe_[static_cast<size_t>(h - 1 + j)] = static_cast<float>(std::cos(angle));
+      twiddleIm_[static_cast<size_t>(h - 1 + j)] = static_cast<float>(std::sin(angle));
+    }
+  }
+  splitRe_.assign(static_cast<size_t>(m) + 1, 0.0f);
+  splitIm_.assign(static_cast<size_t>(m) + 1, 0.0f);
+  for (int32_t k = 0; k <= m; ++k) {
+    const double angle = -2.0 * M_PI * k / n;
+    splitRe_[static_cast<size_t>(k)] = static_cast<float>(std::cos(angle));
+    splitIm_[static_cast<size_t>(k)] = static_cast<float>(std::sin(angle));
+  }
+  reversed_.assign(static_cast<size_t>(m), 0);
+  const int32_t bits = order - 1;
+  for (int32_t i = 0; i < m; ++i) {
+    int32_t r = 0;
+    for (int32_t b = 0; b < bits; ++b) r |= ((i >> b) & 1) << (bits - 1 - b);
+    reversed_[static_cast<size_t>(i)] = r;
+  }
+  zr_.assign(static_cast<size_t>(m), 0.0f);
+  zi_.assign(static_cast<size_t>(m), 0.0f);
+  tr_.assign(static_cast<size_t>(m), 0.0f);
+  ti_.assign(static_cast<size_t>(m), 0.0f);
+  size_ = n;
+  half_ = m;
+  return true;
+}
+
+void RealFft::Complex() {
+  const int32_t m = half_;
+  float* __restrict xr = zr_.data();
+  float* __restrict xi = zi_.data();
+  // Decimation in frequency, halves m/2 down to 4; the inner loop runs over
+  // contiguous values and one contiguous twiddle row.
+  for (int32_t h = m / 2; h >= 4; h /= 2) {
+    const float* __restrict wr = twiddleRe_.data() + (h - 1);
+    const float* __restrict wi = twiddleIm_.data() + (h - 1);
+    for (int32_t g = 0; g < m; g += 2 * h) {
+      float* __restrict pr = xr + g;
+      float* __restrict pi = xi + g;
+      float* __restrict qr = xr + g + h;
+      float* __restrict qi = xi + g + h;
+      for (int32_t j = 0; j < h; ++j) {
+        const float ar = pr[j], ai = pi[j], br = qr[j], bi = qi[j];
+        pr[j] = ar + br;
+        pi[j] = ai + bi;
+        const float dr = ar - br, di = ai - bi;
+        qr[j] = dr * wr[j] - di * wi[j];
+        qi[j] = dr * wi[j] + di * wr[j];
+      }
+    }
+  }
+  // The last two stages together, four values at a time (twiddles 1 and -i).
+  if (m >= 4) {
+    for (int32_t g = 0; g < m; g += 4) {
+      const float r0 = xr[g], r1 = xr[g + 1], r2 = xr[g + 2], r3 = xr[g + 3];
+      const float i0 = xi[g], i1 = xi[g + 1], i2 = xi[g + 2], i3 = xi[g + 3];
+      const float ar = r0 + r2, ai = i0 + i2, br = r1 + r3, bi = i1 + i3;
+      const float cr = r0 - r2, ci = i0 - i2, dr = i1 - i3, di = r3 - r1;  // (1 - 3) * -i
+      xr[g] = ar + br;
+      xi[g] = ai + bi;
+      xr[g + 1] = ar - br;
+      xi[g + 1] = ai - bi;
+      xr[g + 2] = cr + dr;
+      xi[g + 2] = ci + di;
+      xr[g + 3] = cr - dr;
+      xi[g + 3] = ci - di;
+    }
+  } else if (m == 2) {
+    const float r0 = xr[0], i0 = xi[0];
+    xr[0] = r0 + xr[1];
+    xi[0] = i0 + xi[1];
+    xr[1] = r0 - xr[1];
+    xi[1] = i0 - xi[1];
+  }
+  const int32_t* rev = reversed_.data();
+  for (int32_t i = 0; i < m; ++i) {
+    tr_[static_cast<size_t>(i)] = xr[rev[i]];
+    ti_[static_cast<size_t>(i)] = xi[rev[i]];
+  }
+}
+
+void RealFft::Forward(const float* in, float* re, float* im) {
+  if (size_ == 0) return;
+  const int32_t m = half_;
+  float* __restrict xr = zr_.data();
+  float* __restrict xi = zi_.data();
+  for (int32_t i = 0; i < m; ++i) {
+    xr[i] = in[2 * i];
+    xi[i] = in[2 * i + 1];
+  }
+  Complex();
+  const float* __restrict zr = tr_.data();
+  const float* __restrict zi = ti_.data();
+  const float* __restrict c = splitRe_.data();
+  const float* __restrict s = splitIm_.data();
+  re[0] = zr[0] + zi[0];
+  im[0] = 0.0f;
+  re[m] = zr[0] - zi[0];
+  im[m] = 0.0f;
+  // X[k] = E - i W^k O with E, O the even and odd halves of Z[k] and conj(Z[m - k]).
+  for (int32_t k = 1; k < m; ++k) {
+    const float er = 0.5f * (zr[k] + zr[m - k]);
+    const float ei = 0.5f * (zi[k] - zi[m - k]);
+    const float orr = 0.5f * (zr[k] - zr[m - k]);
+    const float oi = 0.5f * (zi[k] + zi[m - k]);
+    re[k] = er + (c[k] * oi + s[k] * orr);
+    im[k] = ei - (c[k] * orr - s[k] * oi);
+  }
+}
+
+}  // namespace kestrune

@@ -1,0 +1,18 @@
+// tempo --method onset: the second estimator, with its confidence and the
+// likely alternatives.
+#pragma once
+
+#include <string>
+
+namespace kestrune::cli {
+
+struct OnsetTempoOptions {
+  std::string file;
+  double low = 0.0, high = 0.0;  // BPM
+  bool json = false, quiet = false;
+};
+
+// Estimates, prints and returns the exit status.
+int RunOnsetTempo(const OnsetTempoOptions& options);
+
+}  // namespace kestrune::cli
