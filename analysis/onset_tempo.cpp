@@ -10,6 +10,7 @@
 #include <new>
 
 #include "analysis/real_fft.h"
+#include "analysis/vector_clones.h"
 #include "common/sample_frame.h"
 #include "storage/wav_file.h"
 
@@ -42,12 +43,12 @@ constexpr double kRivalDistance = 1.08;  // a rival peak lies more than 8 % away
 // ln(x) for finite x >= 1 (the mantissa polynomial of the Cephes logf),
 // branch-free so that loops over it vectorise.
 inline float LogAtLeastOne(float x) {
-  const auto bits = std::bit_cast<uint32_t>(x);
-  float e = static_cast<float>(static_cast<int32_t>(bits >> 23) - 127);
-  float m = std::bit_cast<float>((bits & 0x007fffffu) | 0x3f800000u);  // 1 <= m < 2
-  const bool high = m > 1.41421356f;
-  m = high ? m * 0.5f : m;
-  e = high ? e + 1.0f : e;
+  // x = 2^e * m with sqrt(1/2) <= m < sqrt(2): the exponent is taken
+  // relative to the bits of sqrt(1/2).
+  const auto bits = std::bit_cast<int32_t>(x);
+  const int32_t exponent = (bits - 0x3f3504f3) >> 23;
+  const float e = static_cast<float>(exponent);
+  const float m = std::bit_cast<float>(bits - static_cast<int32_t>(static_cast<uint32_t>(exponent) << 23));
   const float f = m - 1.0f;
   const float z = f * f;
   float p = 7.0376836292e-2f;
@@ -95,19 +96,37 @@ struct OnsetTempoEstimator::State {
   void Autocorrelate(const float* last, int32_t count, double* into);
 };
 
-void OnsetTempoEstimator::State::Frame(const float* x) {
-  for (int32_t i = 0; i < kFrame; ++i) frame[i] = x[i] * hamming[i];
-  frameFft.Forward(frame, re, im);
+namespace {
+
+KESTRUNE_VECTOR_CLONES void Windowed(const float* __restrict x, const float* __restrict window, float* __restrict out) {
+  for (int32_t i = 0; i < kFrame; ++i) out[i] = x[i] * window[i];
+}
+
+// The rise of the log magnitudes over the previous frame's, which they replace.
+KESTRUNE_VECTOR_CLONES float LogFlux(const float* __restrict re, const float* __restrict im, float* __restrict logs,
+                                     float* __restrict previous) {
   for (int32_t k = 0; k < kBins; ++k) {
     const float magnitude = std::sqrt(re[k] * re[k] + im[k] * im[k]);
     logs[k] = LogAtLeastOne(1.0f + kMagnitudeGain * magnitude);
   }
-  float rise = 0.0f;
-  for (int32_t k = 1; k < kBins; ++k) {
-    rise += std::max(0.0f, logs[k] - previous[k]);
-    previous[k] = logs[k];
+  // Eight partial sums, so that the loop vectorises without reordering.
+  float lanes[8] = {};
+  for (int32_t k = 1; k < kBins; k += 8) {
+    for (int32_t l = 0; l < 8; ++l) {
+      lanes[l] += std::max(0.0f, logs[k + l] - previous[k + l]);
+      previous[k + l] = logs[k + l];
+    }
   }
   previous[0] = logs[0];
+  return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
+}
+
+}  // namespace
+
+void OnsetTempoEstimator::State::Frame(const float* x) {
+  Windowed(x, hamming, frame);
+  frameFft.Forward(frame, re, im);
+  const float rise = LogFlux(re, im, logs, previous);
   std::memmove(flux + 1, flux, (kTaps - 1) * sizeof(float));
   flux[0] = rise;
   float smooth = 0.0f;

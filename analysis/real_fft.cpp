@@ -5,7 +5,43 @@
 
 #include <cmath>
 
+#include "analysis/vector_clones.h"
+
 namespace kestrune {
+namespace {
+
+// One group of a decimation-in-frequency stage: p, q = p + q, (p - q) w.
+KESTRUNE_VECTOR_CLONES void Butterflies(float* __restrict pr, float* __restrict pi, float* __restrict qr, float* __restrict qi,
+                 const float* __restrict wr, const float* __restrict wi, int32_t h) {
+  for (int32_t j = 0; j < h; ++j) {
+    const float ar = pr[j], ai = pi[j], br = qr[j], bi = qi[j];
+    pr[j] = ar + br;
+    pi[j] = ai + bi;
+    const float dr = ar - br, di = ai - bi;
+    qr[j] = dr * wr[j] - di * wi[j];
+    qi[j] = dr * wi[j] + di * wr[j];
+  }
+}
+
+// The spectrum of the real sequence from the half-length transform z.
+KESTRUNE_VECTOR_CLONES void Split(const float* __restrict zr, const float* __restrict zi, const float* __restrict c,
+           const float* __restrict s, float* __restrict re, float* __restrict im, int32_t m) {
+  re[0] = zr[0] + zi[0];
+  im[0] = 0.0f;
+  re[m] = zr[0] - zi[0];
+  im[m] = 0.0f;
+  // X[k] = E - i W^k O with E, O the even and odd halves of Z[k] and conj(Z[m - k]).
+  for (int32_t k = 1; k < m; ++k) {
+    const float er = 0.5f * (zr[k] + zr[m - k]);
+    const float ei = 0.5f * (zi[k] - zi[m - k]);
+    const float orr = 0.5f * (zr[k] - zr[m - k]);
+    const float oi = 0.5f * (zi[k] + zi[m - k]);
+    re[k] = er + (c[k] * oi + s[k] * orr);
+    im[k] = ei - (c[k] * orr - s[k] * oi);
+  }
+}
+
+}  // namespace
 
 bool RealFft::Setup(int32_t order) {
   size_ = half_ = 0;
@@ -54,48 +90,36 @@ void RealFft::Complex() {
   for (int32_t h = m / 2; h >= 4; h /= 2) {
     const float* __restrict wr = twiddleRe_.data() + (h - 1);
     const float* __restrict wi = twiddleIm_.data() + (h - 1);
-    for (int32_t g = 0; g < m; g += 2 * h) {
-      float* __restrict pr = xr + g;
-      float* __restrict pi = xi + g;
-      float* __restrict qr = xr + g + h;
-      float* __restrict qi = xi + g + h;
-      for (int32_t j = 0; j < h; ++j) {
-        const float ar = pr[j], ai = pi[j], br = qr[j], bi = qi[j];
-        pr[j] = ar + br;
-        pi[j] = ai + bi;
-        const float dr = ar - br, di = ai - bi;
-        qr[j] = dr * wr[j] - di * wi[j];
-        qi[j] = dr * wi[j] + di * wr[j];
-      }
-    }
+    for (int32_t g = 0; g < m; g += 2 * h) Butterflies(xr + g, xi + g, xr + g + h, xi + g + h, wr, wi, h);
   }
-  // The last two stages together, four values at a time (twiddles 1 and -i).
+  // The last two stages together, four values at a time (twiddles 1 and
+  // -i), written straight to their places in natural order: the outputs of
+  // group g go to r, r + m/2, r + m/4 and r + 3m/4, r the reversal of g.
+  float* __restrict yr = tr_.data();
+  float* __restrict yi = ti_.data();
+  const int32_t* rev = reversed_.data();
+  const int32_t quarter = m / 4;
   if (m >= 4) {
     for (int32_t g = 0; g < m; g += 4) {
       const float r0 = xr[g], r1 = xr[g + 1], r2 = xr[g + 2], r3 = xr[g + 3];
       const float i0 = xi[g], i1 = xi[g + 1], i2 = xi[g + 2], i3 = xi[g + 3];
       const float ar = r0 + r2, ai = i0 + i2, br = r1 + r3, bi = i1 + i3;
       const float cr = r0 - r2, ci = i0 - i2, dr = i1 - i3, di = r3 - r1;  // (1 - 3) * -i
-      xr[g] = ar + br;
-      xi[g] = ai + bi;
-      xr[g + 1] = ar - br;
-      xi[g + 1] = ai - bi;
-      xr[g + 2] = cr + dr;
-      xi[g + 2] = ci + di;
-      xr[g + 3] = cr - dr;
-      xi[g + 3] = ci - di;
+      const int32_t r = rev[g];
+      yr[r] = ar + br;
+      yi[r] = ai + bi;
+      yr[r + 2 * quarter] = ar - br;
+      yi[r + 2 * quarter] = ai - bi;
+      yr[r + quarter] = cr + dr;
+      yi[r + quarter] = ci + di;
+      yr[r + 3 * quarter] = cr - dr;
+      yi[r + 3 * quarter] = ci - di;
     }
-  } else if (m == 2) {
-    const float r0 = xr[0], i0 = xi[0];
-    xr[0] = r0 + xr[1];
-    xi[0] = i0 + xi[1];
-    xr[1] = r0 - xr[1];
-    xi[1] = i0 - xi[1];
-  }
-  const int32_t* rev = reversed_.data();
-  for (int32_t i = 0; i < m; ++i) {
-    tr_[static_cast<size_t>(i)] = xr[rev[i]];
-    ti_[static_cast<size_t>(i)] = xi[rev[i]];
+  } else {  // m == 2
+    yr[0] = xr[0] + xr[1];
+    yi[0] = xi[0] + xi[1];
+    yr[1] = xr[0] - xr[1];
+    yi[1] = xi[0] - xi[1];
   }
 }
 
@@ -109,23 +133,7 @@ void RealFft::Forward(const float* in, float* re, float* im) {
     xi[i] = in[2 * i + 1];
   }
   Complex();
-  const float* __restrict zr = tr_.data();
-  const float* __restrict zi = ti_.data();
-  const float* __restrict c = splitRe_.data();
-  const float* __restrict s = splitIm_.data();
-  re[0] = zr[0] + zi[0];
-  im[0] = 0.0f;
-  re[m] = zr[0] - zi[0];
-  im[m] = 0.0f;
-  // X[k] = E - i W^k O with E, O the even and odd halves of Z[k] and conj(Z[m - k]).
-  for (int32_t k = 1; k < m; ++k) {
-    const float er = 0.5f * (zr[k] + zr[m - k]);
-    const float ei = 0.5f * (zi[k] - zi[m - k]);
-    const float orr = 0.5f * (zr[k] - zr[m - k]);
-    const float oi = 0.5f * (zi[k] + zi[m - k]);
-    re[k] = er + (c[k] * oi + s[k] * orr);
-    im[k] = ei - (c[k] * orr - s[k] * oi);
-  }
+  Split(tr_.data(), ti_.data(), splitRe_.data(), splitIm_.data(), re, im, m);
 }
 
 }  // namespace kestrune

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "analysis/onset_tempo_worker.h"
 #include "analysis/tempo_worker.h"
 #include "matching/match_settings.h"
 #include "matching/match_workers.h"
@@ -81,6 +82,20 @@ bool LaunchTempoEstimate(QWidget* owner, const QString& sourcePath, double* esti
   return estimated;
 }
 
+bool LaunchTempoEstimates(QWidget* owner, const QString& sourcePath, double* estimate, OnsetTempo* other) {
+  TempoPairRequest request;
+  request.main.sourcePath = request.other.sourcePath = ToPath(sourcePath);
+  CUPDialog dialog(owner, false, kTempoTitle, TempoPairWorker, &request);
+  const int code = dialog.DoModal();
+  // Read once the dialog has ended: the worker stored both before the end
+  // was posted. A stopped run offers nothing.
+  const bool estimated = code == PD_SUCCEEDED;
+  if (estimated && estimate != nullptr) *estimate = request.main.tempo;
+  if (other != nullptr) *other = code == PD_TERMINATED ? OnsetTempo{} : request.other.result;
+  dialog.Cleanup();
+  return estimated;
+}
+
 bool CoreLaunchers::WavMatch(QWidget* owner, const QString& outputFolder, const QString& sourcePath,
                              const QString& samplePath, uint32_t splitMilliseconds, uint32_t startOffset,
                              uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
@@ -98,6 +113,10 @@ bool CoreLaunchers::DatabaseMatch(QWidget* owner, const QString& outputFolder, c
 
 bool CoreLaunchers::TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) {
   return LaunchTempoEstimate(owner, sourcePath, estimate);
+}
+
+bool CoreLaunchers::TempoEstimates(QWidget* owner, const QString& sourcePath, double* estimate, OnsetTempo* other) {
+  return LaunchTempoEstimates(owner, sourcePath, estimate, other);
 }
 
 }  // namespace kestrune::ui

@@ -15,12 +15,14 @@
 #include <QShortcut>
 
 #include <algorithm>
+#include <cmath>
 
 #include "analysis/tempo_worker.h"
 #include "common/split_geometry.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/launchers.h"
+#include "ui/other_tempo_line.h"
 #include "ui/user_prompts.h"
 
 namespace kestrune::ui {
@@ -138,6 +140,8 @@ void CTamberlyDlg::CreateControls() {
   grid->addLayout(bpmRow, row, 1);
   grid->addWidget(m_c.calculate, row, 2);
   ++row;
+  m_c.otherTempo = new OtherTempoLine(this);
+  grid->addWidget(m_c.otherTempo, row++, 1);
 
   // 5: the sample.
   m_c.sample = PathEdit(this, "sample");
@@ -201,6 +205,7 @@ void CTamberlyDlg::CreateControls() {
   connect(m_c.bpmMode, &QRadioButton::clicked, this, &CTamberlyDlg::OnSplitMode);
   connect(m_c.millisecondsMode, &QRadioButton::clicked, this, &CTamberlyDlg::OnSplitMode);
   connect(m_c.calculate, &QPushButton::clicked, this, &CTamberlyDlg::OnCalculateBpm);
+  connect(m_c.otherTempo, &OtherTempoLine::useTempo, this, &CTamberlyDlg::OnUseOtherTempo);
   connect(m_c.noteFraction, &QComboBox::activated, this, &CTamberlyDlg::OnSelchangeNoteFraction);
   connect(m_c.close, &QPushButton::clicked, this, &CTamberlyDlg::accept);
   connect(m_c.about, &QPushButton::clicked, this, &CTamberlyDlg::OnAbout);
@@ -295,6 +300,7 @@ void CTamberlyDlg::UpdateControls() {
   m_c.calculate->setEnabled(bpmMode);
   m_c.noteFraction->setEnabled(bpmMode);
   m_c.splitMs->setEnabled(m_nSplitMode == kModeMilliseconds);
+  if (!wavSource || !bpmMode) m_c.otherTempo->setVisible(false);
 }
 
 void CTamberlyDlg::OnSplitMode() { UpdateControls(); }
@@ -345,11 +351,22 @@ void CTamberlyDlg::OnCalculateBpm() {
     return;
   }
   double estimate = 0.0;
-  if (!m_launchers.TempoEstimate(this, m_strSource, &estimate)) {
+  OnsetTempo other;
+  const bool estimated = m_launchers.TempoEstimates(this, m_strSource, &estimate, &other);
+  m_c.otherTempo->Offer(estimated, estimate, other);
+  if (!estimated) {
     Complain(kTempoFailedMessage);
     return;
   }
   m_nBpm = static_cast<uint32_t>(estimate);  // truncated toward zero
+  m_nSplitMs = SplitLengthForTempo(m_nBpm, m_nNoteFraction);
+  UpdateData(false);
+}
+
+void CTamberlyDlg::OnUseOtherTempo(double bpm) {
+  if (!UpdateData(true)) return;
+  // Rounded as shown, within the field's range.
+  m_nBpm = static_cast<uint32_t>(std::clamp(std::lround(bpm), 10L, 200L));
   m_nSplitMs = SplitLengthForTempo(m_nBpm, m_nNoteFraction);
   UpdateData(false);
 }

@@ -18,6 +18,7 @@ class QRadioButton;
 namespace kestrune::ui {
 
 class JobLaunchers;
+class OtherTempoLine;
 class UserPrompts;
 
 inline constexpr char kAppTitle[] = "Kestrune";
@@ -74,6 +75,7 @@ class CTamberlyDlg : public QDialog {
     QLabel* bpmUnit;
     QComboBox* noteFraction;
     QPushButton* calculate;
+    OtherTempoLine* otherTempo;  // under the tempo field, shown after some estimates
     QLineEdit* sample;
     QPushButton* openSample;
     QLineEdit* startOffset;
@@ -97,6 +99,8 @@ class CTamberlyDlg : public QDialog {
   void OnOpenOutputFolder();
   void OnSplitMode();
   void OnCalculateBpm();
+  // The link of the other estimate: its tempo into the field.
+  void OnUseOtherTempo(double bpm);
   void OnSelchangeNoteFraction();
   void OnAbout();
   // "Close": ends the dialog only when every field reads correctly.

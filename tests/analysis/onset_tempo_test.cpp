@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/onset_tempo_worker.h"
+#include "analysis/real_fft.h"
 #include "support/recording_host.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
@@ -73,6 +74,36 @@ OnsetTempo Estimate(const std::vector<uint8_t>& frames, double low = kOnsetTempo
   EXPECT_TRUE(estimator.Setup(low, high));
   estimator.Feed(frames.data(), frames.size() / 4);
   return estimator.Result();
+}
+
+TEST(OnsetTempo, RealFftMatchesTheDirectTransform) {
+  for (const int32_t order : {2, 3, 4, 10, 12}) {
+    SCOPED_TRACE(order);
+    RealFft fft;
+    ASSERT_TRUE(fft.Setup(order));
+    const int32_t n = fft.size();
+    std::vector<float> x(static_cast<size_t>(n));
+    uint32_t seed = 99;
+    for (float& v : x) {
+      seed = seed * 1664525u + 1013904223u;
+      v = static_cast<float>(seed >> 8) / 8388608.0f - 1.0f;
+    }
+    std::vector<float> re(static_cast<size_t>(n / 2 + 1)), im(re.size());
+    fft.Forward(x.data(), re.data(), im.data());
+    for (int32_t k = 0; k <= n / 2; ++k) {
+      double wantRe = 0.0, wantIm = 0.0;
+      for (int32_t i = 0; i < n; ++i) {
+        const double angle = -2.0 * kPi * static_cast<double>(int64_t{k} * i % n) / n;
+        wantRe += x[i] * std::cos(angle);
+        wantIm += x[i] * std::sin(angle);
+      }
+      ASSERT_NEAR(re[k], wantRe, 1e-4 * n) << k;
+      ASSERT_NEAR(im[k], wantIm, 1e-4 * n) << k;
+    }
+  }
+  RealFft bad;
+  EXPECT_FALSE(bad.Setup(1));
+  EXPECT_FALSE(bad.Setup(17));
 }
 
 TEST(OnsetTempo, FindsStraightSwungAndHalfBassGroovesWithinTwoPercent) {

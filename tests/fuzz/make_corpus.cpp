@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const path root = argv[1];
-  for (const char* target : {"fuzz_wav_header", "fuzz_splits_database", "fuzz_declick", "fuzz_tempo"}) {
+  for (const char* target : {"fuzz_wav_header", "fuzz_splits_database", "fuzz_declick", "fuzz_tempo",
+                             "fuzz_onset_tempo"}) {
     std::filesystem::create_directories(root / target);
   }
 
@@ -68,8 +69,10 @@ int main(int argc, char** argv) {
     if (c.entry != hostile::Entry::File) continue;
     Seed(root / "fuzz_wav_header", c.name, c.bytes);
     Seed(root / "fuzz_tempo", c.name, c.bytes);
+    Seed(root / "fuzz_onset_tempo", c.name, c.bytes);
   }
   Seed(root / "fuzz_tempo", "clicks_short.wav", hostile::PlainWav(hostile::ClickTrack(8000)));
+  Seed(root / "fuzz_onset_tempo", "clicks_short.wav", hostile::PlainWav(hostile::ClickTrack(8000)));
 
   for (uint32_t count : {0u, 1u, 1375u, 1376u, 1377u, 2751u, 2752u, 4410u, 17640u, 0xFFFFFFFFu}) {
     std::vector<uint8_t> seed(4);

@@ -20,6 +20,7 @@
 #include "support/wav_builder.h"
 #include "test_prompts.h"
 #include "ui/launchers.h"
+#include "ui/other_tempo_line.h"
 #include "ui/tamberly_dlg.h"
 #include "ui/up_dialog.h"
 
@@ -227,6 +228,18 @@ class LaunchersTest : public QObject {
     const uint32_t bpm = c->bpm->text().toUInt();
     QVERIFY2(bpm >= 115 && bpm <= 125, qPrintable(c->bpm->text()));
     QCOMPARE(c->splitMs->text(), QString::number(60000 / bpm));
+    // The two estimates agree on this beat: no other estimate is offered.
+    QVERIFY(!c->otherTempo->isVisibleTo(dlg));
+
+    // Both estimates behind the one dialog, the second with its own status line.
+    ProgressWatcher both;
+    OnsetTempo other;
+    estimate = -1.0;
+    QVERIFY(LaunchTempoEstimates(nullptr, Q(dir->path() / "beat.wav"), &estimate, &other));
+    QCOMPARE(both.titles, QStringList{"Calculating BPM"});
+    QVERIFY(both.statuses.contains(QStringLiteral("Checking the tempo with a second method")));
+    QVERIFY2(estimate > 115.0 && estimate < 125.0, qPrintable(QString::number(estimate)));
+    QVERIFY2(other.bpm > 117.0 && other.bpm < 123.0, qPrintable(QString::number(other.bpm)));
   }
 };
 
