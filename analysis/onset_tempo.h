@@ -16,15 +16,16 @@
 #include <memory>
 #include <vector>
 
+#include "common/options.h"
 #include "common/worker.h"
 
 namespace kestrune {
 
 // The tempo range the user may ask for, and the one asked by default (BPM).
-inline constexpr double kOnsetTempoLowest = 30.0;
-inline constexpr double kOnsetTempoHighest = 300.0;
-inline constexpr double kOnsetTempoDefaultLow = 80.0;
-inline constexpr double kOnsetTempoDefaultHigh = 180.0;
+inline constexpr double kOnsetTempoLowest = kOnsetMinBpmOption.low;
+inline constexpr double kOnsetTempoHighest = kOnsetMaxBpmOption.high;
+inline constexpr double kOnsetTempoDefaultLow = kOnsetMinBpmOption.byDefault;
+inline constexpr double kOnsetTempoDefaultHigh = kOnsetMaxBpmOption.byDefault;
 
 // Below this confidence an answer is shown as uncertain.
 inline constexpr double kUncertainBelow = 0.25;

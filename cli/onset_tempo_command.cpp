@@ -8,8 +8,8 @@
 
 #include "analysis/onset_tempo_worker.h"
 #include "cli/commands.h"
-#include "cli/terminal_host.h"
-#include "common/split_geometry.h"
+#include "cli/shared_options.h"
+#include "common/options.h"
 
 namespace kestrune::cli {
 namespace {
@@ -19,13 +19,12 @@ double Tenths(double bpm) { return std::round(bpm * 10.0) / 10.0; }
 
 }  // namespace
 
-int RunOnsetTempo(const OnsetTempoOptions& options) {
+int RunOnsetTempo(TerminalHost& host, const OnsetTempoOptions& options) {
   OnsetTempoRequest request;
   request.sourcePath = options.file;
   request.low = options.low;
   request.high = options.high;
-  TerminalHost host(options.quiet);
-  if (host.RunProgress("Calculating BPM", OnsetTempoWorker, &request) != PD_SUCCEEDED) {
+  if (!RunJob(host, "Calculating BPM", OnsetTempoWorker, &request)) {
     std::cerr << kTempoFailedMessage << "\n";
     return kExitFailed;
   }
@@ -34,7 +33,7 @@ int RunOnsetTempo(const OnsetTempoOptions& options) {
   const auto bpm = static_cast<uint32_t>(r.bpm);
   if (options.json) {
     nlohmann::json splits;
-    for (int32_t i = 0; i < 5; ++i) splits[kNoteFractions[i]] = SplitFromTempo(bpm, i);
+    for (int32_t i = 0; i < kNoteFractionCount; ++i) splits[kNoteFractions[i]] = SplitFromTempo(bpm, i);
     nlohmann::json alternatives = nlohmann::json::array();
     for (double a : r.alternatives) alternatives.push_back(Tenths(a));
     std::cout << nlohmann::json{{"bpm", r.bpm},
@@ -54,7 +53,7 @@ int RunOnsetTempo(const OnsetTempoOptions& options) {
   for (size_t i = 0; i < r.alternatives.size(); ++i) std::printf("%s %.1f", i ? "," : "", r.alternatives[i]);
   std::printf(" BPM\n");
   std::printf("split lengths at %u BPM:", bpm);
-  for (int32_t i = 0; i < 5; ++i) std::printf("%s %s %u ms", i ? "," : "", kNoteFractions[i], SplitFromTempo(bpm, i));
+  for (int32_t i = 0; i < kNoteFractionCount; ++i) std::printf("%s %s %u ms", i ? "," : "", kNoteFractions[i], SplitFromTempo(bpm, i));
   std::printf("\n");
   return kExitOk;
 }

@@ -6,13 +6,15 @@
 
 namespace kestrune::cli {
 
+class TerminalHost;
+
 struct OnsetTempoOptions {
   std::string file;
   double low = 0.0, high = 0.0;  // BPM
-  bool json = false, quiet = false;
+  bool json = false;
 };
 
 // Estimates, prints and returns the exit status.
-int RunOnsetTempo(const OnsetTempoOptions& options);
+int RunOnsetTempo(TerminalHost& host, const OnsetTempoOptions& options);
 
 }  // namespace kestrune::cli

@@ -6,32 +6,27 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/tempo_worker.h"
-#include "analysis/onset_tempo.h"
 #include "cli/commands.h"
 #include "cli/onset_tempo_command.h"
 #include "cli/options.h"
-#include "cli/terminal_host.h"
-#include "common/split_geometry.h"
+#include "cli/shared_options.h"
+#include "common/options.h"
 
 namespace kestrune::cli {
 namespace {
 
 struct TempoOptions {
+  SharedOptions shared;
   std::string file;
-  std::string threads;
   std::string method, minBpm, maxBpm;
-  bool json = false, quiet = false;
 };
 
 OnsetTempoOptions OnsetOptions(const TempoOptions& o) {
   OnsetTempoOptions onset;
   onset.file = o.file;
-  onset.json = o.json;
-  onset.quiet = o.quiet;
-  const auto lowest = static_cast<uint32_t>(kOnsetTempoLowest);
-  const auto highest = static_cast<uint32_t>(kOnsetTempoHighest);
-  onset.low = o.minBpm.empty() ? kOnsetTempoDefaultLow : RangedValue("--min-bpm", o.minBpm, lowest, highest);
-  onset.high = o.maxBpm.empty() ? kOnsetTempoDefaultHigh : RangedValue("--max-bpm", o.maxBpm, lowest, highest);
+  onset.json = o.shared.json;
+  onset.low = o.minBpm.empty() ? kOnsetMinBpmOption.byDefault : RangedValue("--min-bpm", o.minBpm, kOnsetMinBpmOption);
+  onset.high = o.maxBpm.empty() ? kOnsetMaxBpmOption.byDefault : RangedValue("--max-bpm", o.maxBpm, kOnsetMaxBpmOption);
   if (onset.low > onset.high) throw UsageError("--min-bpm must not be above --max-bpm");
   return onset;
 }
@@ -42,40 +37,41 @@ Runner AddTempoCommand(CLI::App& app) {
   auto o = std::make_shared<TempoOptions>();
   CLI::App* cmd = app.add_subcommand("tempo", "Estimate the tempo of a WAV file in beats per minute");
   cmd->add_option("file", o->file, "WAV file (44100 Hz, 2 channels, 16-bit PCM)")->required();
-  cmd->add_flag("--json", o->json, "Print JSON");
-  cmd->add_flag("--quiet", o->quiet, "No progress bar");
-  cmd->add_option("--threads", o->threads, kThreadsHelp);
-  cmd->add_option("--method", o->method, "spec (the default) or onset: a second estimator that gives its confidence and the likely alternatives")
+  AddJsonFlag(*cmd, o->shared);
+  AddQuietFlag(*cmd, o->shared);
+  AddThreadsOption(*cmd, o->shared);
+  cmd->add_option("--method", o->method,
+                  "spec: the default estimator; onset: a second estimator that also gives its confidence and "
+                  "the likely alternatives")
       ->check(CLI::IsMember({"spec", "onset"}));
-  cmd->add_option("--min-bpm", o->minBpm, "With --method onset: the slowest tempo to answer (30..300, default 80)");
-  cmd->add_option("--max-bpm", o->maxBpm, "With --method onset: the fastest tempo to answer (30..300, default 180)");
+  AddNumberOption(*cmd, "--min-bpm", o->minBpm,
+                  "With --method onset: the slowest tempo to answer (" + RangeText(kOnsetMinBpmOption, true) + ")");
+  AddNumberOption(*cmd, "--max-bpm", o->maxBpm,
+                  "With --method onset: the fastest tempo to answer (" + RangeText(kOnsetMaxBpmOption, true) + ")");
 
-  return [cmd, o]() -> int {
-    if (!cmd->parsed()) return -1;
-    ApplyThreadsOption(o->threads);
-    if (o->method == "onset") return RunOnsetTempo(OnsetOptions(*o));
+  return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
+    if (o->method == "onset") return RunOnsetTempo(host, OnsetOptions(*o));
     if (!o->minBpm.empty() || !o->maxBpm.empty()) throw UsageError("--min-bpm and --max-bpm apply to --method onset only");
     TempoRequest request;
     request.sourcePath = o->file;
-    TerminalHost host(o->quiet);
-    if (host.RunProgress("Calculating BPM", TempoWorker, &request) != PD_SUCCEEDED) {
+    if (!RunJob(host, "Calculating BPM", TempoWorker, &request)) {
       std::cerr << kTempoFailedMessage << "\n";
       return kExitFailed;
     }
     // As the main window does: the tempo is truncated, then gives the split lengths.
     const auto bpm = static_cast<uint32_t>(request.tempo);
-    if (o->json) {
+    if (o->shared.json) {
       nlohmann::json splits;
-      for (int32_t i = 0; i < 5; ++i) splits[kNoteFractions[i]] = SplitFromTempo(bpm, i);
+      for (int32_t i = 0; i < kNoteFractionCount; ++i) splits[kNoteFractions[i]] = SplitFromTempo(bpm, i);
       std::cout << nlohmann::json{{"bpm", request.tempo}, {"tempo", bpm}, {"split_ms", splits}}.dump() << "\n";
     } else {
       std::printf("%.1f BPM\n", request.tempo);
       std::printf("split lengths at %u BPM:", bpm);
-      for (int32_t i = 0; i < 5; ++i) std::printf("%s %s %u ms", i ? "," : "", kNoteFractions[i], SplitFromTempo(bpm, i));
+      for (int32_t i = 0; i < kNoteFractionCount; ++i) std::printf("%s %s %u ms", i ? "," : "", kNoteFractions[i], SplitFromTempo(bpm, i));
       std::printf("\n");
     }
     return kExitOk;
-  };
+  });
 }
 
 }  // namespace kestrune::cli
