@@ -149,8 +149,13 @@ void OnsetTempoEstimator::State::PushOnset(float value) {
 }
 
 void OnsetTempoEstimator::State::Autocorrelate(const float* last, int32_t count, double* into) {
+  // The window's mean is taken out: left in, it adds a ramp falling with the
+  // lag that favours fast tempos.
+  double mean = 0.0;
+  for (int32_t i = 0; i < count; ++i) mean += last[i - count];
+  mean /= count;
   std::fill_n(padded, kPadded, 0.0f);
-  std::copy(last - count, last, padded);
+  for (int32_t i = 0; i < count; ++i) padded[i] = last[i - count] - static_cast<float>(mean);
   lagFft.Forward(padded, re, im);
   // The magnitude to the power 0.5, as the full even spectrum; its transform
   // over the length is the generalised autocorrelation.
@@ -158,13 +163,17 @@ void OnsetTempoEstimator::State::Autocorrelate(const float* last, int32_t count,
   for (int32_t k = 0; k <= half; ++k) spectrum[k] = std::sqrt(std::sqrt(re[k] * re[k] + im[k] * im[k]));
   for (int32_t k = 1; k < half; ++k) spectrum[kPadded - k] = spectrum[k];
   lagFft.Forward(spectrum, re, im);
-  const float scale = 1.0f / kPadded;
-  // Each lag with its double and fourfold, where they lie within the window.
-  for (int32_t t = 0; t < kLags; ++t) {
+  // Each lag scaled by the share of the window that overlaps at it, so that
+  // long lags are not worth less for overlapping less; lags that overlap by
+  // less than a quarter of the window are too noisy to use.
+  const int32_t usable = count - count / 4;
+  for (int32_t t = 0; t < usable; ++t) re[t] *= static_cast<float>(count) / static_cast<float>((count - t) * kPadded);
+  // Each lag with its double and fourfold, where they are usable.
+  for (int32_t t = 0; t < kLags && t < usable; ++t) {
     double e = re[t];
-    if (2 * t < kWindow) e += re[2 * t];
-    if (4 * t < kWindow) e += re[4 * t];
-    into[t] += e * scale;
+    if (2 * t < usable) e += re[2 * t];
+    if (4 * t < usable) e += re[4 * t];
+    into[t] += e;
   }
 }
 

@@ -2,9 +2,11 @@
 // is: the onset strength of the sound (spectral flux of log magnitudes,
 // 1024-point frames at hop 128, low-passed), then its generalised
 // autocorrelation (magnitude spectrum to the power 0.5) over windows of 2048
-// onset values, enhanced with the lags' multiples and averaged over the
-// whole sound; the strongest peak of that, read on a log-tempo grid within the
-// asked range, is the tempo. After Percival and Tzanetakis (2014), simplified.
+// onset values, each window's mean taken out and each lag scaled by the
+// share of the window overlapping at it, enhanced with the lags' doubles and
+// fourfolds and averaged over the whole sound; the strongest peak of that,
+// read on a log-tempo grid within the asked range, is the tempo. After
+// Percival and Tzanetakis (2014), simplified, nothing learned.
 //
 // Streaming: the estimator keeps one frame of sound, one window of onset
 // values and the averaged lags, whatever the length of the sound.
