@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "storage/splits_database_writer.h"
+#include "matching/database_build_job.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 
