@@ -324,17 +324,29 @@ bool EstimateFileOnsetTempo(WorkerContext* context, const std::filesystem::path&
   OnsetTempoEstimator estimator;
   if (!estimable || !estimator.Setup(low, high)) return false;
   constexpr uint32_t kChunk = 1 << 16;  // frames read at a time
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size_t{kChunk} * kBytesPerFrame]);
-  if (!buffer) return false;
+  // Mapped files are read in place, and each piece's pages go back once
+  // estimated; others are copied in pieces.
+  const bool mapped = info.data != nullptr && uint64_t{info.dataOffset} + info.dataSize <= info.view.size();
+  std::unique_ptr<uint8_t[]> buffer;
+  if (!mapped) {
+    buffer.reset(new (std::nothrow) uint8_t[size_t{kChunk} * kBytesPerFrame]);
+    if (!buffer) return false;
+  }
   const uint32_t total = info.dataSize / kBytesPerFrame;
   uint32_t done = 0;
   while (done < total) {
     if (context != nullptr && context->bTerminate.load()) return false;
-    const uint32_t got = ReadWavFrames(info, buffer.get(), done, std::min(kChunk, total - done));
-    if (got == 0) break;
-    estimator.Feed(buffer.get(), got);
-    ReleaseWavFrames(info, done, got);
-    done += got;
+    const uint32_t want = std::min(kChunk, total - done);
+    if (mapped) {
+      estimator.Feed(info.data + size_t{done} * kBytesPerFrame, want);
+      ReleaseWavFrames(info, done, want);
+      done += want;
+    } else {
+      const uint32_t got = ReadWavFrames(info, buffer.get(), done, want);
+      if (got == 0) break;
+      estimator.Feed(buffer.get(), got);
+      done += got;
+    }
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{done} * 100 / total));
   }
   result = estimator.Result();

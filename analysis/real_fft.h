@@ -26,6 +26,7 @@ class RealFft {
   int32_t size_ = 0;
   int32_t half_ = 0;
   std::vector<float> twiddleRe_, twiddleIm_;  // per stage, contiguous: halves of 1, 2, 4, .. half_/2
+  std::vector<float> quads_;                  // per pair of stages: six rows of q values
   std::vector<float> splitRe_, splitIm_;      // exp(-2 pi i k / size), k < half_
   std::vector<int32_t> reversed_;             // bit reversal of half_ indexes
   std::vector<float> zr_, zi_, tr_, ti_;
