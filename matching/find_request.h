@@ -33,9 +33,9 @@ struct FindRequest {
   // database is set.
   std::vector<std::filesystem::path> sources;
   std::filesystem::path database;    // a splits database to search instead
-  uint32_t splitMilliseconds = 500;  // not used with a database: it has its own
-  uint32_t startOffset = 0;          // whole splits of the sample skipped
-  uint32_t fragmentLength = 2;       // F: templates in the fragment
+  uint32_t splitMilliseconds = kSplitMsOption.byDefault;  // not used with a database: it has its own
+  uint32_t startOffset = kStartOffsetOption.byDefault;  // whole splits of the sample skipped
+  uint32_t fragmentLength = kFragmentLengthOption.byDefault;  // F: templates in the fragment
   uint32_t hop = kDefaultFindHop;    // frames between candidate starts
   uint32_t top = kFindTopOption.byDefault;    // confident matches reported at most
   double minScore = kDefaultFindMinScore;

@@ -11,7 +11,7 @@
 #include "matching/find_request.h"
 #include "matching/find_templates.h"
 #include "matching/similarity.h"
-#include "storage/splits_database_writer.h"
+#include "matching/database_build_job.h"
 #include "support/temp_dir.h"
 #include "support/test_music.h"
 #include "support/wav_builder.h"
