@@ -339,7 +339,9 @@ bool EstimateFileOnsetTempo(WorkerContext* context, const std::filesystem::path&
     const uint32_t want = std::min(kChunk, total - done);
     if (mapped) {
       estimator.Feed(info.data + size_t{done} * kBytesPerFrame, want);
-      ReleaseWavFrames(info, done, want);
+      // From the previous piece on: the page two pieces share goes back too.
+      const uint32_t from = done < kChunk ? 0 : done - kChunk;
+      ReleaseWavFrames(info, from, done + want - from);
       done += want;
     } else {
       const uint32_t got = ReadWavFrames(info, buffer.get(), done, want);

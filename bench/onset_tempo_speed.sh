@@ -16,6 +16,16 @@ build=${KESTRUNE_BENCH_BUILD:-$root/build-bench}
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/kestrune-bench
 repeat=${KESTRUNE_BENCH_REPEAT:-3}
 
+# The yardstick and the timer, installed when missing and this user may.
+wanted=()
+for p in aubio-tools time; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || wanted+=("$p")
+done
+if [ ${#wanted[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ] && command -v apt-get > /dev/null; then
+  apt-get install -y -qq --no-install-recommends "${wanted[@]}" > /dev/null 2>&1 ||
+    echo "could not install ${wanted[*]}: the figures that need them are left out"
+fi
+
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_BUILD_TESTS=OFF > /dev/null
 cmake --build "$build" -j "$(nproc)" --target kestrune-cli kestrune-bench kestrune-bench-input > /dev/null
 cli=$build/cli/kestrune-cli
