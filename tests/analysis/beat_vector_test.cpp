@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/beat_analyzer.h"
+#include "analysis/beat_vector.h"
 #include "support/wav_builder.h"
 
 namespace kestrune {
@@ -116,6 +117,32 @@ TEST_F(BeatVector, ExtremeAndSilentBlocksGiveTheSameBits) {
                      test::NoiseBytes(kBlockFrames * 4, 6)},
                     name + " among noise");
   }
+}
+
+// The vector path scales without dividing: every one of the 65536 sample
+// values must come out as the quotient itself, on both channels, and whole
+// blocks of them must analyse to the same bits.
+TEST_F(BeatVector, EverySampleValueIsScaledToTheQuotientItself) {
+  std::vector<std::vector<uint8_t>> blocks;
+  for (uint32_t first = 0; first < 65536; first += kBlockFrames) {
+    blocks.push_back(MakeBlock([first](int32_t n) {
+      const auto x = static_cast<uint16_t>(first + static_cast<uint32_t>(n));
+      return Frame{x, static_cast<uint16_t>(x * 40503u)};  // right: every value too, in another order
+    }));
+  }
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
+  std::vector<double> left(kBlockFrames), right(kBlockFrames);
+  for (const auto& block : blocks) {
+    detail::ScaleFramesAvx2(block.data(), kBlockFrames, left.data(), right.data());
+    for (int32_t n = 0; n < kBlockFrames; ++n) {
+      const double l = static_cast<double>(LoadU16(&block[4 * n])) / 65535.0;
+      const double r = static_cast<double>(LoadU16(&block[4 * n + 2])) / 65535.0;
+      ASSERT_TRUE(SameBits(&left[n], &l, 1)) << "left sample " << LoadU16(&block[4 * n]);
+      ASSERT_TRUE(SameBits(&right[n], &r, 1)) << "right sample " << LoadU16(&block[4 * n + 2]);
+    }
+  }
+#endif
+  ExpectSamePaths(blocks, "every sample value");
 }
 
 TEST_F(BeatVector, SplitsOfEveryUsualLengthGiveTheSameMasks) {
