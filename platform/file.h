@@ -45,6 +45,9 @@ class File {
   int64_t Read(void* buffer, size_t n);
   // The same, at an absolute offset; the current position is not used.
   int64_t ReadAt(uint64_t offset, void* buffer, size_t n) const;
+  // Says the file will be read once from start to end, so the system reads
+  // further ahead and drops what was read sooner. Only a hint.
+  void AdviseSequential() const;
   // Moves the position to an absolute offset (beyond the end is allowed).
   bool Seek(uint64_t offset);
   bool SeekToEnd();

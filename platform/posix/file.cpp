@@ -121,6 +121,10 @@ int64_t File::ReadAt(uint64_t offset, void* buffer, size_t n) const {
   return static_cast<int64_t>(done);
 }
 
+void File::AdviseSequential() const {
+  if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
 bool File::Seek(uint64_t offset) {
   if (fd_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return false;
   return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);

@@ -164,9 +164,21 @@ TEST_F(Cli, MasksOfTheFormulaSignalMatchTheRecordedWords) {
   EXPECT_EQ(j["blocks_per_split"], 21);
   EXPECT_EQ(j["splits"], golden["masks_500ms"]);
 
+  // The text form: every line "i:" and the words as printf's " %08X" writes them.
   const auto text = RunCli("masks '" + (dir / "golden.wav").string() + "' --split-ms 100", dir);
   ASSERT_EQ(text.status, 0);
   EXPECT_EQ(text.out.substr(0, 40), "0: 064D8400 69A238A9 D9D96B57 D43E67DE\n1");
+  std::string expected;
+  for (size_t i = 0; i < golden["masks_100ms"].size(); ++i) {
+    expected += std::to_string(i) + ":";
+    for (const auto& word : golden["masks_100ms"][i]) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, " %08X", word.get<uint32_t>());
+      expected += hex;
+    }
+    expected += "\n";
+  }
+  EXPECT_EQ(text.out, expected);
 }
 
 TEST_F(Cli, DemoFindsThePieceInTheGroove) {
