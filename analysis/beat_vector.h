@@ -54,6 +54,11 @@ struct alignas(64) BeatVectorWork {
 void AnalyseBlockAvx2(BeatVectorWork& work, const uint8_t* block, double* magnitudes, double* row,
                       double* bandMeans, double historyLength);
 
+// The same on samples already scaled (ScaleFramesAvx2): left[0..1023] and
+// right[0..1023].
+void AnalyseScaledBlockAvx2(BeatVectorWork& work, const double* left, const double* right, double* magnitudes,
+                            double* row, double* bandMeans, double historyLength);
+
 // The samples of frames 0..n-1 (n a multiple of 4), scaled as the analysis
 // scales them: left[i] and right[i] are sample / 65535.0. Needs AVX2.
 void ScaleFramesAvx2(const uint8_t* frames, int32_t n, double* left, double* right);

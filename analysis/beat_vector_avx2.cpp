@@ -57,17 +57,19 @@ inline Cx LoadFrames(const uint8_t* block, int32_t n) {
           _mm256_add_pd(_mm256_mul_pd(right, head), _mm256_mul_pd(right, tail))};
 }
 
-// Stages 1 and 2, reading the frames as they are converted.
-void FirstStages(BeatVectorWork& w, const uint8_t* block) {
+// Stages 1 and 2, on the points load(n) gives for n = j, j + 256, j + 512,
+// j + 768: frames converted as they are read, or samples scaled before.
+template <typename Load>
+void FirstStages(BeatVectorWork& w, const Load& load) {
   const double* t1re = w.twiddleRe + w.twiddleStart[1];
   const double* t1im = w.twiddleIm + w.twiddleStart[1];
   const double* t2re = w.twiddleRe + w.twiddleStart[2];
   const double* t2im = w.twiddleIm + w.twiddleStart[2];
   for (int32_t j = 0; j < 256; j += 4) {
-    Cx a = LoadFrames(block, j);
-    Cx b = LoadFrames(block, j + 256);
-    Cx c = LoadFrames(block, j + 512);
-    Cx d = LoadFrames(block, j + 768);
+    Cx a = load(j);
+    Cx b = load(j + 256);
+    Cx c = load(j + 512);
+    Cx d = load(j + 768);
     const Cx u1 = LoadCx(t1re, t1im, j);
     const Cx u2 = LoadCx(t1re, t1im, j + 256);
     const Cx u3 = LoadCx(t2re, t2im, j);
@@ -191,14 +193,28 @@ void BandEnergies(BeatVectorWork& w, double* row, double* bandMeans, double hist
 
 }  // namespace
 
-void AnalyseBlockAvx2(BeatVectorWork& work, const uint8_t* block, double* magnitudes, double* row,
-                      double* bandMeans, double historyLength) {
-  FirstStages(work, block);
+namespace {
+
+void LaterStages(BeatVectorWork& work, double* magnitudes, double* row, double* bandMeans, double historyLength) {
   MiddleStages(work, 3);
   MiddleStages(work, 5);
   MiddleStages(work, 7);
   LastStagesAndMagnitudes(work, magnitudes);
   BandEnergies(work, row, bandMeans, historyLength);
+}
+
+}  // namespace
+
+void AnalyseBlockAvx2(BeatVectorWork& work, const uint8_t* block, double* magnitudes, double* row,
+                      double* bandMeans, double historyLength) {
+  FirstStages(work, [block](int32_t n) { return LoadFrames(block, n); });
+  LaterStages(work, magnitudes, row, bandMeans, historyLength);
+}
+
+void AnalyseScaledBlockAvx2(BeatVectorWork& work, const double* left, const double* right, double* magnitudes,
+                            double* row, double* bandMeans, double historyLength) {
+  FirstStages(work, [left, right](int32_t n) { return Cx{_mm256_loadu_pd(left + n), _mm256_loadu_pd(right + n)}; });
+  LaterStages(work, magnitudes, row, bandMeans, historyLength);
 }
 
 void ScaleFramesAvx2(const uint8_t* frames, int32_t n, double* left, double* right) {

@@ -145,6 +145,44 @@ TEST_F(BeatVector, EverySampleValueIsScaledToTheQuotientItself) {
   ExpectSamePaths(blocks, "every sample value");
 }
 
+// Overlapping blocks analysed from samples scaled once give the bits of each
+// block analysed from its frames, on either path: every sample value scaled
+// (an odd count, so the vector code's tail is the scalar code's), and blocks
+// at every hop of the search over extremes and noise.
+TEST(ScaledBlocks, GiveTheBitsOfBlocksAnalysedFromTheirFrames) {
+  std::vector<uint8_t> frames(size_t{65536 + 3} * 4);
+  for (uint32_t x = 0; x < 65536 + 3; ++x) {
+    StoreU16(&frames[4 * x], static_cast<uint16_t>(x));
+    StoreU16(&frames[4 * x + 2], static_cast<uint16_t>(x * 40503u));
+  }
+  const auto noise = test::NoiseBytes(20000 * 4, 9);
+  std::copy(noise.begin(), noise.end(), frames.begin() + 30000 * 4);
+  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2}) {
+    if (kernel == KernelChoice::Avx2 && !Avx2Available()) continue;
+    BeatAnalyzer a, b;
+    ASSERT_EQ(SetupBeatAnalyzer(a, 21), 1);
+    ASSERT_EQ(SetupBeatAnalyzer(b, 21), 1);
+    ASSERT_EQ(SetBeatAnalyzerKernel(a, kernel), kernel);
+    ASSERT_EQ(SetBeatAnalyzerKernel(b, kernel), kernel);
+    const size_t n = frames.size() / 4;
+    std::vector<double> left(n), right(n);
+    ScaleFrames(a, frames.data(), n, left.data(), right.data());
+    for (size_t i = 0; i < n; ++i) {
+      const double l = static_cast<double>(LoadU16(&frames[4 * i])) / 65535.0;
+      const double r = static_cast<double>(LoadU16(&frames[4 * i + 2])) / 65535.0;
+      ASSERT_TRUE(SameBits(&left[i], &l, 1) && SameBits(&right[i], &r, 1)) << "frame " << i;
+    }
+    for (size_t at = 0; at + kBlockFrames <= n; at += 64 * 37) {
+      double e1[kBandCount], s1[kBandCount], e2[kBandCount], s2[kBandCount];
+      ASSERT_TRUE(AnalyseSingleBlock(a, &frames[4 * at], e1, s1));
+      ASSERT_TRUE(AnalyseScaledBlock(b, &left[at], &right[at], e2, s2));
+      ASSERT_TRUE(SameBits(e1, e2, kBandCount) && SameBits(s1, s2, kBandCount))
+          << "frame " << at << ", kernel " << static_cast<int>(kernel) << ": " << FirstDifference(e1, e2, kBandCount);
+      ASSERT_TRUE(SameBits(a.magnitudes.get(), b.magnitudes.get(), kBlockFrames));
+    }
+  }
+}
+
 TEST_F(BeatVector, SplitsOfEveryUsualLengthGiveTheSameMasks) {
   // 100 ms, 500 ms and 1000 ms splits: 4, 21 and 43 blocks of noise with loud and quiet stretches.
   for (size_t h : {size_t{4}, size_t{21}, size_t{43}}) {
