@@ -43,6 +43,7 @@ class SegmentScanner {
       left_.assign(frames, 0.0);
       right_.assign(frames, 0.0);
       quietHops_.assign(frames / g_.hop, 0);
+      hopFrame_.assign(frames / g_.hop, 0);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -112,21 +113,25 @@ class SegmentScanner {
     const size_t words = size_t{g_.hop} * 4 / 8;  // a hop is a multiple of 64 frames
     for (uint32_t k = 0; k < frames / g_.hop; ++k) {
       const uint8_t* p = chunk_.data() + size_t{k} * words * 8;
-      uint64_t any = 0;
+      uint32_t frame;
+      std::memcpy(&frame, p, 4);
+      const uint64_t pair = (uint64_t{frame} << 32) | frame;
+      uint64_t differ = 0;
       for (size_t i = 0; i < words; ++i) {
         uint64_t v;
         std::memcpy(&v, p + 8 * i, 8);
-        any |= v;
+        differ |= v ^ pair;
       }
-      quietHops_[k] = any == 0 ? 1 : 0;
+      quietHops_[k] = differ == 0 ? 1 : 0;
+      hopFrame_[k] = frame;
     }
   }
 
-  // The block of the chunk starting at hop k is digital silence: all its
-  // hops are.
+  // The block of the chunk starting at hop k is digital silence (as
+  // SilentBlock says): all its hops hold one frame value, the same.
   bool SilentAt(size_t k) const {
     for (uint32_t i = 0; i < g_.step; ++i) {
-      if (quietHops_[k + i] == 0) return false;
+      if (quietHops_[k + i] == 0 || hopFrame_[k + i] != hopFrame_[k]) return false;
     }
     return true;
   }
@@ -143,7 +148,8 @@ class SegmentScanner {
   uint32_t chunkBlocks_ = 1;
   std::vector<uint8_t> chunk_;
   std::vector<double> left_, right_;  // chunk_'s samples, scaled
-  std::vector<uint8_t> quietHops_;    // per hop of chunk_: 1 when all its frames are zero
+  std::vector<uint8_t> quietHops_;    // per hop of chunk_: 1 when all its frames are its first
+  std::vector<uint32_t> hopFrame_;    // per hop of chunk_: its first frame
 };
 
 }  // namespace
