@@ -10,6 +10,8 @@
 
 namespace kestrune {
 
+struct CandidateScore;
+
 // Optional listener for what a run finds and writes (the command line's JSON
 // report uses it). Called on the job's thread.
 class MatchObserver {
@@ -22,6 +24,14 @@ class MatchObserver {
   // A result file finished: templateIndex is the template split it holds in
   // separate-files mode, or -1 for the one file of the run.
   virtual void OnResultFile(int64_t templateIndex, const std::filesystem::path& path, bool written) = 0;
+  // Every candidate's agreement with template split templateIndex, best first
+  // (equal agreements in no set order); once per template split, before its
+  // matches. For pictures of the whole source; the default ignores it.
+  virtual void OnScores(uint32_t templateIndex, const CandidateScore* ranked, uint32_t count) {
+    (void)templateIndex;
+    (void)ranked;
+    (void)count;
+  }
 };
 
 struct MatchSettings {

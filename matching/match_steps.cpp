@@ -67,6 +67,7 @@ bool WriteBestMatches(const MatchSettings& settings, WorkerContext* context, Wav
     if (!AnalyseTemplateSplit(sample, settings, g, j, buffer.data(), analyzer)) return false;
     const uint32_t taken =
         RankAndSelect(analyzer, g, candidates.count, candidates.masks, settings.minSimilarity, scores, ranker);
+    if (settings.observer != nullptr) settings.observer->OnScores(j, scores.data(), candidates.count);
     if (settings.separateFiles && !writer.Begin()) return false;
 
     for (uint32_t n = 0; n < taken; ++n) {

@@ -8,6 +8,7 @@
 #include "matching/match_settings.h"
 #include "matching/match_workers.h"
 #include "ui/qt_job_host.h"
+#include "ui/run_results.h"
 #include "ui/up_dialog.h"
 #include "ui/user_prompts.h"
 
@@ -33,8 +34,11 @@ MatchSettings MatchRecord(const QString& outputFolder, const QString& sourcePath
 
 // Runs a matching worker over settings behind "Processing sound."; any end
 // but success is reported with the one failure message.
-bool RunMatch(QWidget* owner, UserPrompts& prompts, MatchSettings& settings, WorkerProc worker) {
+bool RunMatch(QWidget* owner, UserPrompts& prompts, MatchSettings& settings, WorkerProc worker,
+              RunResults* results) {
   int code;
+  ResultsCollector collector(results);
+  if (results != nullptr) settings.observer = &collector;
   {
     CUPDialog dialog(owner, false, kProcessingTitle, worker, &settings);
     QtJobHost host(dialog, prompts);
@@ -47,25 +51,39 @@ bool RunMatch(QWidget* owner, UserPrompts& prompts, MatchSettings& settings, Wor
   return false;
 }
 
+// The settings a run's results are read with.
+std::shared_ptr<RunResults> NewResults(const QString& outputFolder, const QString& sourcePath,
+                                       const QString& samplePath, uint32_t startOffset, uint32_t fragmentLength,
+                                       uint32_t minSimilarity) {
+  auto results = std::make_shared<RunResults>();
+  results->outputFolder = outputFolder;
+  results->sourcePath = sourcePath;
+  results->samplePath = samplePath;
+  results->startOffset = startOffset;
+  results->fragmentLength = fragmentLength;
+  results->minSimilarity = minSimilarity;
+  return results;
+}
+
 }  // namespace
 
 bool LaunchWavMatch(QWidget* owner, UserPrompts& prompts, const QString& outputFolder,
                     const QString& sourcePath, const QString& samplePath, uint32_t splitMilliseconds,
                     uint32_t startOffset, uint32_t fragmentLength, uint32_t minSimilarity,
-                    uint32_t declick, uint32_t separateFiles) {
+                    uint32_t declick, uint32_t separateFiles, RunResults* results) {
   MatchSettings settings = MatchRecord(outputFolder, sourcePath, samplePath, startOffset, fragmentLength,
                                        minSimilarity, declick, separateFiles);
   settings.splitMilliseconds = splitMilliseconds;
-  return RunMatch(owner, prompts, settings, WavMatchWorker);
+  return RunMatch(owner, prompts, settings, WavMatchWorker, results);
 }
 
 bool LaunchDatabaseMatch(QWidget* owner, UserPrompts& prompts, const QString& outputFolder,
                          const QString& databasePath, const QString& samplePath, uint32_t startOffset,
                          uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
-                         uint32_t separateFiles) {
+                         uint32_t separateFiles, RunResults* results) {
   MatchSettings settings = MatchRecord(outputFolder, databasePath, samplePath, startOffset, fragmentLength,
                                        minSimilarity, declick, separateFiles);
-  return RunMatch(owner, prompts, settings, DatabaseMatchWorker);
+  return RunMatch(owner, prompts, settings, DatabaseMatchWorker, results);
 }
 
 bool LaunchTempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) {
@@ -85,15 +103,22 @@ bool CoreLaunchers::WavMatch(QWidget* owner, const QString& outputFolder, const 
                              const QString& samplePath, uint32_t splitMilliseconds, uint32_t startOffset,
                              uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
                              uint32_t separateFiles) {
-  return LaunchWavMatch(owner, m_prompts, outputFolder, sourcePath, samplePath, splitMilliseconds,
-                        startOffset, fragmentLength, minSimilarity, declick, separateFiles);
+  auto results = NewResults(outputFolder, sourcePath, samplePath, startOffset, fragmentLength, minSimilarity);
+  const bool ok = LaunchWavMatch(owner, m_prompts, outputFolder, sourcePath, samplePath, splitMilliseconds,
+                                 startOffset, fragmentLength, minSimilarity, declick, separateFiles, results.get());
+  if (ok) m_results = std::move(results);
+  return ok;
 }
 
 bool CoreLaunchers::DatabaseMatch(QWidget* owner, const QString& outputFolder, const QString& databasePath,
                                   const QString& samplePath, uint32_t startOffset, uint32_t fragmentLength,
                                   uint32_t minSimilarity, uint32_t declick, uint32_t separateFiles) {
-  return LaunchDatabaseMatch(owner, m_prompts, outputFolder, databasePath, samplePath, startOffset,
-                             fragmentLength, minSimilarity, declick, separateFiles);
+  auto results = NewResults(outputFolder, databasePath, samplePath, startOffset, fragmentLength, minSimilarity);
+  results->databaseSource = true;
+  const bool ok = LaunchDatabaseMatch(owner, m_prompts, outputFolder, databasePath, samplePath, startOffset,
+                                      fragmentLength, minSimilarity, declick, separateFiles, results.get());
+  if (ok) m_results = std::move(results);
+  return ok;
 }
 
 bool CoreLaunchers::TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) {

@@ -22,6 +22,9 @@ int QtJobHost::RunProgress(const std::string& title, WorkerProc worker, void* us
   m_run.CallOnUiThread([&] {
     if (m_run.Context().bTerminate.load()) return;
     CUPDialog nested(&m_run, false, QString::fromStdString(title), worker, userData);
+    // Just below the run's dialog, so that its status line stays readable.
+    nested.adjustSize();
+    nested.move(m_run.frameGeometry().left(), m_run.frameGeometry().bottom() + 8);
     code = nested.DoModal();
     nested.Cleanup();
   });

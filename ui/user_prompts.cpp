@@ -1,5 +1,6 @@
 #include "ui/user_prompts.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -11,9 +12,12 @@ void QtUserPrompts::ShowMessage(QWidget* owner, const QString& caption, const QS
   box.exec();
 }
 
-QString QtUserPrompts::OpenFile(const QString& filter, const QString& initialName) {
-  // A relative initial name is proposed in the current folder.
-  return QFileDialog::getOpenFileName(nullptr, QString(), initialName, filter);
+QString QtUserPrompts::OpenFile(const QString& filter, const QString& initialName, const QString& folder) {
+  // Without a folder, a relative initial name is proposed in the current folder.
+  const QString start = folder.isEmpty()        ? initialName
+                        : initialName.isEmpty() ? folder
+                                                : QDir(folder).filePath(initialName);
+  return QFileDialog::getOpenFileName(nullptr, QString(), start, filter);
 }
 
 QString QtUserPrompts::ChooseFolder(QWidget* owner) {

@@ -17,9 +17,10 @@ class UserPrompts {
   // own, not tied to any window).
   virtual void ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) = 0;
   // An open-file chooser without owner, with a type filter written Qt's way
-  // ("WAV files (*.wav);;All Files (*)") and an optional initial file name.
-  // Returns the chosen full path, or an empty string when cancelled.
-  virtual QString OpenFile(const QString& filter, const QString& initialName) = 0;
+  // ("WAV files (*.wav);;All Files (*)"), an optional initial file name and
+  // the folder it opens in (empty: the chooser's own choice). Returns the
+  // chosen full path, or an empty string when cancelled.
+  virtual QString OpenFile(const QString& filter, const QString& initialName, const QString& folder = QString()) = 0;
   // A folder chooser owned by owner. Returns the chosen folder, or an empty
   // string when cancelled.
   virtual QString ChooseFolder(QWidget* owner) = 0;
@@ -29,7 +30,7 @@ class UserPrompts {
 class QtUserPrompts : public UserPrompts {
  public:
   void ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) override;
-  QString OpenFile(const QString& filter, const QString& initialName) override;
+  QString OpenFile(const QString& filter, const QString& initialName, const QString& folder = QString()) override;
   QString ChooseFolder(QWidget* owner) override;
 };
 

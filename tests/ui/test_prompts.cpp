@@ -6,8 +6,8 @@ void TestPrompts::ShowMessage(QWidget* owner, const QString& caption, const QStr
   messages.push_back({owner, caption, text, icon, QThread::currentThread()});
 }
 
-QString TestPrompts::OpenFile(const QString& filter, const QString& initialName) {
-  fileRequests.push_back({filter, initialName});
+QString TestPrompts::OpenFile(const QString& filter, const QString& initialName, const QString& folder) {
+  fileRequests.push_back({filter, initialName, folder});
   return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
 }
 

@@ -23,13 +23,14 @@ struct ShownMessage {
 struct FileRequest {
   QString filter;
   QString initialName;
+  QString folder;
 };
 
 class TestPrompts : public UserPrompts {
  public:
   void ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) override;
   // Answers with the next of fileAnswers (an empty string cancels).
-  QString OpenFile(const QString& filter, const QString& initialName) override;
+  QString OpenFile(const QString& filter, const QString& initialName, const QString& folder = QString()) override;
   // Answers with the next of folderAnswers (an empty string cancels).
   QString ChooseFolder(QWidget* owner) override;
 
