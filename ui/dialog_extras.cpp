@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "analysis/tempo_worker.h"
+#include "common/options.h"
 #include "common/split_geometry.h"
 #include "matching/wav_format_text.h"
 #include "storage/wav_file.h"
@@ -16,11 +16,13 @@ namespace kestrune::ui {
 std::optional<LiveSplitLength> SplitLengthForTempoText(const QString& bpmText, int32_t noteFraction) {
   bool ok = false;
   const uint32_t bpm = bpmText.trimmed().toUInt(&ok);
-  if (!ok || bpm < 10 || bpm > 200) return std::nullopt;
+  if (!ok || !kBpmOption.Holds(bpm)) return std::nullopt;
   LiveSplitLength live;
   live.milliseconds = SplitLengthForTempo(bpm, noteFraction);
   if (SplitFromTempo(bpm, noteFraction) != live.milliseconds) {
-    live.note = QStringLiteral("%1 ms (held to %2..%3)").arg(live.milliseconds).arg(kMinSplitMs).arg(kMaxSplitMs);
+    live.note = QStringLiteral("%1 ms (held to %2..%3)").arg(live.milliseconds)
+                    .arg(kSplitMsOption.low)
+                    .arg(kSplitMsOption.high);
   }
   return live;
 }
