@@ -47,7 +47,13 @@ struct MatchSettings {
   bool separateFiles = false;        // one result file per template split
   JobHost* ownerWindow = nullptr;    // shows messages and runs the conversion
   MatchObserver* observer = nullptr;
+  // Count what would be written first, and ask ownerWindow before writing a
+  // result larger than kLargeResultBytes or holding more than 90 % of the
+  // source's splits. Off for the command line, which writes as told.
+  bool confirmLargeResults = false;
 };
+
+inline constexpr uint64_t kLargeResultBytes = uint64_t{1} << 30;
 
 inline constexpr char kCaption[] = "Sound processing";
 inline constexpr char kFormatMessage[] = "Only 44 kHz 2 chanels PCM wav files supported";

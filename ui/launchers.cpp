@@ -1,12 +1,18 @@
 #include "ui/launchers.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QObject>
 
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 #include "analysis/tempo_worker.h"
 #include "matching/match_settings.h"
 #include "matching/match_workers.h"
+#include "matching/result_files.h"
 #include "ui/qt_job_host.h"
 #include "ui/run_results.h"
 #include "ui/up_dialog.h"
@@ -33,22 +39,41 @@ MatchSettings MatchRecord(const QString& outputFolder, const QString& sourcePath
 }
 
 // Runs a matching worker over settings behind "Processing sound."; any end
-// but success is reported with the one failure message.
+// but success is reported with the one failure message, its cause in the
+// details. A result the user chose not to write is no failure.
 bool RunMatch(QWidget* owner, UserPrompts& prompts, MatchSettings& settings, WorkerProc worker,
               RunResults* results) {
   int code;
+  std::optional<FailureCause> cause;
   ResultsCollector collector(results);
   if (results != nullptr) settings.observer = &collector;
+  settings.confirmLargeResults = true;
   {
     CUPDialog dialog(owner, false, kProcessingTitle, worker, &settings);
     QtJobHost host(dialog, prompts);
     settings.ownerWindow = &host;
     code = dialog.DoModal();
     dialog.Cleanup();
+    cause = host.Cause();
   }
   if (code == PD_SUCCEEDED) return true;
-  prompts.ShowMessage(nullptr, kCaption, kProcessFailedMessage, UserPrompts::Icon::None);
+  if (code == PD_TERMINATED) cause = FailureCause{FailureReason::kStopped, FailureFile::kNone, {}, {}};
+  if (cause && cause->reason == FailureReason::kDeclined) return false;
+  prompts.ShowDetailedMessage(nullptr, kCaption, kProcessFailedMessage,
+                              cause ? QString::fromStdString(DescribeFailure(*cause)) : QString(),
+                              UserPrompts::Icon::None);
   return false;
+}
+
+// Asks once before a run whose results would replace files; true to go on.
+bool MayReplaceResults(QWidget* owner, UserPrompts& prompts, const QString& outputFolder,
+                       const QString& samplePath, uint32_t fragmentLength, uint32_t separateFiles) {
+  const QStringList existing = ExistingResultFiles(outputFolder, samplePath, fragmentLength, separateFiles != 0);
+  if (existing.isEmpty()) return true;
+  const QString text = existing.size() == 1
+                           ? QObject::tr("The result file %1 exists already. Replace it?").arg(existing.first())
+                           : QObject::tr("%1 result files exist already. Replace them?").arg(existing.size());
+  return prompts.Ask(owner, kCaption, text, existing.join(QLatin1Char('\n')), QObject::tr("Replace"));
 }
 
 // The settings a run's results are read with.
@@ -66,6 +91,24 @@ std::shared_ptr<RunResults> NewResults(const QString& outputFolder, const QStrin
 }
 
 }  // namespace
+
+QStringList ExistingResultFiles(const QString& outputFolder, const QString& samplePath, uint32_t fragmentLength,
+                                bool separateFiles) {
+  const std::string folder = QFile::encodeName(outputFolder).toStdString();
+  const std::filesystem::path sample = ToPath(samplePath);
+  std::vector<std::optional<uint32_t>> names;
+  if (separateFiles) {
+    for (uint32_t j = 0; j < fragmentLength; ++j) names.emplace_back(j);
+  } else {
+    names.emplace_back(std::nullopt);
+  }
+  QStringList existing;
+  for (const auto& j : names) {
+    const QString path = QFile::decodeName(ResultPath(folder, sample, j).string().c_str());
+    if (QFileInfo::exists(path)) existing << QDir::toNativeSeparators(path);
+  }
+  return existing;
+}
 
 bool LaunchWavMatch(QWidget* owner, UserPrompts& prompts, const QString& outputFolder,
                     const QString& sourcePath, const QString& samplePath, uint32_t splitMilliseconds,
@@ -103,6 +146,7 @@ bool CoreLaunchers::WavMatch(QWidget* owner, const QString& outputFolder, const 
                              const QString& samplePath, uint32_t splitMilliseconds, uint32_t startOffset,
                              uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
                              uint32_t separateFiles) {
+  if (!MayReplaceResults(owner, m_prompts, outputFolder, samplePath, fragmentLength, separateFiles)) return false;
   auto results = NewResults(outputFolder, sourcePath, samplePath, startOffset, fragmentLength, minSimilarity);
   const bool ok = LaunchWavMatch(owner, m_prompts, outputFolder, sourcePath, samplePath, splitMilliseconds,
                                  startOffset, fragmentLength, minSimilarity, declick, separateFiles, results.get());
@@ -113,6 +157,7 @@ bool CoreLaunchers::WavMatch(QWidget* owner, const QString& outputFolder, const 
 bool CoreLaunchers::DatabaseMatch(QWidget* owner, const QString& outputFolder, const QString& databasePath,
                                   const QString& samplePath, uint32_t startOffset, uint32_t fragmentLength,
                                   uint32_t minSimilarity, uint32_t declick, uint32_t separateFiles) {
+  if (!MayReplaceResults(owner, m_prompts, outputFolder, samplePath, fragmentLength, separateFiles)) return false;
   auto results = NewResults(outputFolder, databasePath, samplePath, startOffset, fragmentLength, minSimilarity);
   results->databaseSource = true;
   const bool ok = LaunchDatabaseMatch(owner, m_prompts, outputFolder, databasePath, samplePath, startOffset,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -34,6 +35,10 @@ bool LaunchDatabaseMatch(QWidget* owner, UserPrompts& prompts, const QString& ou
                          const QString& databasePath, const QString& samplePath, uint32_t startOffset,
                          uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
                          uint32_t separateFiles, RunResults* results = nullptr);
+
+// The result files of a run that exist already (native paths).
+QStringList ExistingResultFiles(const QString& outputFolder, const QString& samplePath, uint32_t fragmentLength,
+                                bool separateFiles);
 
 // Estimates the tempo of a WAV file behind "Calculating BPM". True when an
 // estimate was made; it is stored in *estimate only then. Shows nothing.

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace kestrune::ui {
 
@@ -10,6 +11,30 @@ void QtUserPrompts::ShowMessage(QWidget* owner, const QString& caption, const QS
   QMessageBox box(icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text,
                   QMessageBox::Ok, owner);
   box.exec();
+}
+
+void QtUserPrompts::ShowDetailedMessage(QWidget* owner, const QString& caption, const QString& text,
+                                        const QString& details, Icon icon) {
+  QMessageBox box(icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text,
+                  QMessageBox::Ok, owner);
+  if (!details.isEmpty()) {
+    // The cause stays readable without opening the details.
+    box.setInformativeText(details);
+    box.setDetailedText(details);
+  }
+  box.exec();
+}
+
+bool QtUserPrompts::Ask(QWidget* owner, const QString& caption, const QString& text, const QString& details,
+                        const QString& yes) {
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, owner);
+  QPushButton* go = box.addButton(yes, QMessageBox::AcceptRole);
+  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(cancel);
+  box.setEscapeButton(cancel);
+  if (!details.isEmpty()) box.setDetailedText(details);
+  box.exec();
+  return box.clickedButton() == go;
 }
 
 QString QtUserPrompts::OpenFile(const QString& filter, const QString& initialName, const QString& folder) {

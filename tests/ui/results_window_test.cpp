@@ -196,6 +196,7 @@ class ResultsWindowTest : public QObject {
 
     // A new run replaces the window.
     QPointer<ResultsWindow> first = window;
+    prompts->askAnswers = {true};  // "Replace"
     c->process->click();
     QVERIFY(dlg->Results() != nullptr);
     QTRY_VERIFY(first.isNull());

@@ -18,6 +18,11 @@ struct ShownMessage {
   QString text;
   UserPrompts::Icon icon;
   QThread* thread;  // the thread that showed it
+  QString details;
+};
+
+struct Question {
+  QString caption, text, details, yes;
 };
 
 struct FileRequest {
@@ -29,6 +34,11 @@ struct FileRequest {
 class TestPrompts : public UserPrompts {
  public:
   void ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) override;
+  void ShowDetailedMessage(QWidget* owner, const QString& caption, const QString& text, const QString& details,
+                           Icon icon) override;
+  // Answers with the next of askAnswers; none left counts as "Cancel".
+  bool Ask(QWidget* owner, const QString& caption, const QString& text, const QString& details,
+           const QString& yes) override;
   // Answers with the next of fileAnswers (an empty string cancels).
   QString OpenFile(const QString& filter, const QString& initialName, const QString& folder = QString()) override;
   // Answers with the next of folderAnswers (an empty string cancels).
@@ -37,6 +47,8 @@ class TestPrompts : public UserPrompts {
   QStringList Texts() const;
 
   std::vector<ShownMessage> messages;
+  std::vector<Question> questions;
+  QList<bool> askAnswers;
   std::vector<FileRequest> fileRequests;
   std::vector<QWidget*> folderOwners;
   QStringList fileAnswers;
