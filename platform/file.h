@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace kestrune::platform {
@@ -111,6 +112,12 @@ bool RemoveFile(const std::filesystem::path& path);
 // What a path names, without following a final symbolic link.
 enum class PathKind { None, File, Folder, Other };
 PathKind KindOf(const std::filesystem::path& path);
+
+// Why path cannot be opened for reading, in the system's words ("No such
+// file or directory"); empty when it can.
+std::string OpenReadFailure(const std::filesystem::path& path);
+// True when files can be created in folder.
+bool FolderIsWritable(const std::filesystem::path& folder);
 
 // Creates a folder; false when it cannot be made or something is already there.
 bool CreateFolder(const std::filesystem::path& path);
