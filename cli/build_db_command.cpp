@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/job_inputs.h"
 #include "cli/options.h"
 #include "cli/terminal_host.h"
 #include "storage/splits_database_writer.h"
@@ -13,7 +14,7 @@ namespace {
 
 struct BuildOptions {
   std::string source, splitMs, output, name, splitsPerFile = "1000";
-  bool quiet = false;
+  bool quiet = false, convert = false;
 };
 
 struct BuildJob {
@@ -42,6 +43,7 @@ Runner AddBuildDbCommand(CLI::App& app) {
   cmd->add_option("--name", o->name, "Database name, which names its data folder (default: the output file's base name)");
   cmd->add_option("--splits-per-file", o->splitsPerFile, "Splits per data file (default 1000)");
   cmd->add_flag("--quiet", o->quiet, "No progress bar");
+  cmd->add_flag("--convert", o->convert, kConvertHelp);
 
   return [cmd, o]() -> int {
     if (!cmd->parsed()) return -1;
@@ -52,8 +54,13 @@ Runner AddBuildDbCommand(CLI::App& app) {
     if (!o->name.empty()) job.request.name = o->name;
     job.request.splitsPerDataFile = RangedValue("--splits-per-file", o->splitsPerFile, 1, 1000000);
     TerminalHost host(o->quiet);
+    JobInputs inputs(o->convert, host);
+    const auto source = inputs.Prepare(o->source);
+    if (!source) return kExitFailed;
+    job.request.sourcePath = *source;
     if (host.RunProgress("Building database", BuildWorker, &job) != PD_SUCCEEDED) {
       std::cerr << "kestrune-cli: cannot build the database: " << job.error << "\n";
+      inputs.ExplainRefusals();
       return kExitFailed;
     }
     if (!o->quiet) std::cerr << "wrote " << o->output << "\n";

@@ -19,5 +19,6 @@ Runner AddMasksCommand(CLI::App& app);
 Runner AddDemoCommand(CLI::App& app);
 Runner AddTempoCommand(CLI::App& app);
 Runner AddBuildDbCommand(CLI::App& app);
+Runner AddConvertCommand(CLI::App& app);
 
 }  // namespace kestrune::cli

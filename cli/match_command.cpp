@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/job_inputs.h"
 #include "cli/options.h"
 #include "common/split_geometry.h"
 #include "matching/match_workers.h"
@@ -16,7 +17,7 @@ namespace {
 struct MatchOptions {
   std::string source, database, sample, splitMs, bpm, note, startOffset = "0", fragmentLength = "2",
       minSimilarity = "35", output, threads;
-  bool declick = false, separate = false, json = false, quiet = false;
+  bool declick = false, separate = false, json = false, quiet = false, convert = false;
 };
 
 uint32_t SplitLength(const MatchOptions& o) {
@@ -69,6 +70,7 @@ Runner AddMatchCommand(CLI::App& app) {
   cmd->add_flag("--json", o->json, "Print a JSON report on standard output");
   cmd->add_flag("--quiet", o->quiet, "No progress bar");
   cmd->add_option("--threads", o->threads, kThreadsHelp);
+  cmd->add_flag("--convert", o->convert, kConvertHelp);
 
   return [cmd, o]() -> int {
     if (!cmd->parsed()) return -1;
@@ -87,8 +89,18 @@ Runner AddMatchCommand(CLI::App& app) {
     settings.outputFolder = OutputFolder(o->output);
 
     TerminalHost host(o->quiet);
+    JobInputs inputs(o->convert, host);
+    if (!fromDatabase) {
+      const auto source = inputs.Prepare(settings.sourcePath);
+      if (!source) return kExitFailed;
+      settings.sourcePath = *source;
+    }
+    const auto sample = inputs.Prepare(settings.samplePath);
+    if (!sample) return kExitFailed;
+    settings.samplePath = *sample;
     MatchReport report;
     const bool succeeded = RunMatch(settings, host, report, fromDatabase);
+    if (!succeeded) inputs.ExplainRefusals();
     // A failed job prints nothing on standard output.
     if (succeeded && o->json) {
       std::cout << report.ToJson(settings.fragmentLength).dump(1) << "\n";

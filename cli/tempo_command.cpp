@@ -7,6 +7,7 @@
 
 #include "analysis/tempo_worker.h"
 #include "cli/commands.h"
+#include "cli/job_inputs.h"
 #include "cli/options.h"
 #include "cli/terminal_host.h"
 #include "common/split_geometry.h"
@@ -17,7 +18,7 @@ namespace {
 struct TempoOptions {
   std::string file;
   std::string threads;
-  bool json = false, quiet = false;
+  bool json = false, quiet = false, convert = false;
 };
 
 }  // namespace
@@ -29,15 +30,20 @@ Runner AddTempoCommand(CLI::App& app) {
   cmd->add_flag("--json", o->json, "Print JSON");
   cmd->add_flag("--quiet", o->quiet, "No progress bar");
   cmd->add_option("--threads", o->threads, kThreadsHelp);
+  cmd->add_flag("--convert", o->convert, kConvertHelp);
 
   return [cmd, o]() -> int {
     if (!cmd->parsed()) return -1;
     ApplyThreadsOption(o->threads);
-    TempoRequest request;
-    request.sourcePath = o->file;
     TerminalHost host(o->quiet);
+    JobInputs inputs(o->convert, host);
+    const auto file = inputs.Prepare(o->file);
+    if (!file) return kExitFailed;
+    TempoRequest request;
+    request.sourcePath = *file;
     if (host.RunProgress("Calculating BPM", TempoWorker, &request) != PD_SUCCEEDED) {
       std::cerr << kTempoFailedMessage << "\n";
+      inputs.ExplainRefusals();
       return kExitFailed;
     }
     // As the main window does: the tempo is truncated, then gives the split lengths.
