@@ -6,15 +6,18 @@
 #include "cli/commands.h"
 #include "cli/job_inputs.h"
 #include "cli/options.h"
-#include "cli/terminal_host.h"
+#include "cli/shared_options.h"
 #include "storage/splits_database_writer.h"
 
 namespace kestrune::cli {
 namespace {
 
 struct BuildOptions {
-  std::string source, splitMs, output, name, splitsPerFile = "1000";
-  bool quiet = false, convert = false;
+  SharedOptions shared;
+  SplitLengthOptions split;
+  bool convert = false;
+  std::string source, output, name;
+  std::string splitsPerFile = std::to_string(kSplitsPerFileOption.byDefault);
 };
 
 struct BuildJob {
@@ -38,34 +41,33 @@ Runner AddBuildDbCommand(CLI::App& app) {
   auto o = std::make_shared<BuildOptions>();
   CLI::App* cmd = app.add_subcommand("build-db", "Cut a WAV source into analysed splits and store them as a splits database");
   cmd->add_option("--source", o->source, "Source WAV file")->required();
-  cmd->add_option("--split-ms", o->splitMs, "Split length in milliseconds (100..5000)")->required();
+  AddSplitLengthOptions(*cmd, o->split, false, true);
   cmd->add_option("--output", o->output, "Database file to write, for example songs.qlmx")->required();
   cmd->add_option("--name", o->name, "Database name, which names its data folder (default: the output file's base name)");
-  cmd->add_option("--splits-per-file", o->splitsPerFile, "Splits per data file (default 1000)");
-  cmd->add_flag("--quiet", o->quiet, "No progress bar");
-  cmd->add_flag("--convert", o->convert, kConvertHelp);
+  AddNumberOption(*cmd, "--splits-per-file", o->splitsPerFile,
+                  "Splits per data file (default " + std::to_string(kSplitsPerFileOption.byDefault) + ")");
+  AddQuietFlag(*cmd, o->shared);
+  AddConvertFlag(*cmd, o->convert);
 
-  return [cmd, o]() -> int {
-    if (!cmd->parsed()) return -1;
+  return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
     BuildJob job;
     job.request.sourcePath = o->source;
-    job.request.splitMilliseconds = RangedValue("--split-ms", o->splitMs, 100, 5000);
+    job.request.splitMilliseconds = SplitLength(o->split);
     job.request.outputPath = o->output;
     if (!o->name.empty()) job.request.name = o->name;
-    job.request.splitsPerDataFile = RangedValue("--splits-per-file", o->splitsPerFile, 1, 1000000);
-    TerminalHost host(o->quiet);
+    job.request.splitsPerDataFile = RangedValue("--splits-per-file", o->splitsPerFile, kSplitsPerFileOption);
     JobInputs inputs(o->convert, host);
     const auto source = inputs.Prepare(o->source);
     if (!source) return kExitFailed;
     job.request.sourcePath = *source;
-    if (host.RunProgress("Building database", BuildWorker, &job) != PD_SUCCEEDED) {
+    if (!RunJob(host, "Building database", BuildWorker, &job)) {
       std::cerr << "kestrune-cli: cannot build the database: " << job.error << "\n";
       inputs.ExplainRefusals();
       return kExitFailed;
     }
-    if (!o->quiet) std::cerr << "wrote " << o->output << "\n";
+    if (!o->shared.quiet) std::cerr << "wrote " << o->output << "\n";
     return kExitOk;
-  };
+  });
 }
 
 }  // namespace kestrune::cli

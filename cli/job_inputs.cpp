@@ -4,6 +4,11 @@
 
 namespace kestrune::cli {
 
+void AddConvertFlag(CLI::App& cmd, bool& convert) {
+  cmd.add_flag("--convert", convert,
+               "Convert inputs that are not 44100 Hz 2-channel 16-bit PCM WAV files into temporary copies first");
+}
+
 std::optional<std::filesystem::path> JobInputs::Prepare(const std::filesystem::path& file) {
   if (convert::IsTargetFormat(file)) return file;
   if (!convert_) {

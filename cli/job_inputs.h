@@ -10,13 +10,16 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "common/worker.h"
 #include "convert/convert_job.h"
 
 namespace kestrune::cli {
 
-inline constexpr char kConvertHelp[] =
-    "Convert inputs that are not 44100 Hz 2-channel 16-bit PCM WAV files into temporary copies first";
+// --convert: inputs that are not 44100 Hz 2-channel 16-bit PCM WAV files are
+// converted into temporary copies first.
+void AddConvertFlag(CLI::App& cmd, bool& convert);
 
 class JobInputs {
  public:

@@ -221,9 +221,9 @@ bool Install(const StagingFolder& staging, const Targets& targets, std::string& 
 bool BuildSplitsDatabase(const DatabaseBuildRequest& request, const BuildProgress& progress,
                          std::string& error) {
   error.clear();
-  if (request.splitMilliseconds < kMinBuildSplitMilliseconds ||
-      request.splitMilliseconds > kMaxBuildSplitMilliseconds) {
-    return Fail(error, "the split length must be 100 to 5000 ms");
+  if (!kSplitMsOption.Holds(request.splitMilliseconds)) {
+    return Fail(error, "the split length must be " + std::to_string(kSplitMsOption.low) + " to " +
+                           std::to_string(kSplitMsOption.high) + " ms");
   }
   if (request.splitsPerDataFile == 0) return Fail(error, "a data file must hold at least one split");
   std::u16string name;

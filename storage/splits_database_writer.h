@@ -10,20 +10,18 @@
 #include <optional>
 #include <string>
 
-namespace kestrune {
+#include "common/options.h"
 
-inline constexpr uint32_t kMinBuildSplitMilliseconds = 100;
-inline constexpr uint32_t kMaxBuildSplitMilliseconds = 5000;
-inline constexpr uint32_t kDefaultSplitsPerDataFile = 1000;
+namespace kestrune {
 
 struct DatabaseBuildRequest {
   std::filesystem::path sourcePath;  // 44100 Hz, 2-channel, 16-bit PCM WAV
-  uint32_t splitMilliseconds = 500;  // kMinBuildSplitMilliseconds..kMaxBuildSplitMilliseconds
+  uint32_t splitMilliseconds = kSplitMsOption.byDefault;  // within kSplitMsOption
   std::filesystem::path outputPath;  // the database file; its name must hold a "."
   // UTF-8; names the data folder "soundsData_<name>". Without it, the base
   // name of the output file. At most 255 UTF-16 units, no '/' or '\'.
   std::optional<std::string> name;
-  uint32_t splitsPerDataFile = kDefaultSplitsPerDataFile;  // at least 1
+  uint32_t splitsPerDataFile = kSplitsPerFileOption.byDefault;  // at least 1
 };
 
 // Called once before the first split (done 0) and after every split. Returning
