@@ -20,6 +20,7 @@
 #include "common/split_geometry.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
+#include "ui/convert_offer.h"
 #include "ui/launchers.h"
 #include "ui/user_prompts.h"
 
@@ -313,7 +314,7 @@ void CTamberlyDlg::OnOpenSource() {
   if (m_nSource == kSourceDatabase) {
     path = m_prompts.OpenFile(kDatabaseFilter, kDatabaseInitialName);
   } else if (m_nSource == kSourceWav) {
-    path = m_prompts.OpenFile(kWavFilter, QString());
+    path = m_prompts.OpenFile(SoundFileFilter(kWavFilter), QString());
   } else {
     return;
   }
@@ -324,7 +325,7 @@ void CTamberlyDlg::OnOpenSource() {
 
 void CTamberlyDlg::OnOpenSample() {
   if (!UpdateData(true)) return;
-  const QString path = m_prompts.OpenFile(kWavFilter, QString());
+  const QString path = m_prompts.OpenFile(SoundFileFilter(kWavFilter), QString());
   if (path.isEmpty()) return;
   m_strSample = FromUser(path);
   UpdateData(false);
@@ -344,6 +345,7 @@ void CTamberlyDlg::OnCalculateBpm() {
     Complain(kSourceIncorrect);
     return;
   }
+  if (!OfferConversions(false)) return;
   double estimate = 0.0;
   if (!m_launchers.TempoEstimate(this, m_strSource, &estimate)) {
     Complain(kTempoFailedMessage);
@@ -354,8 +356,21 @@ void CTamberlyDlg::OnCalculateBpm() {
   UpdateData(false);
 }
 
+bool CTamberlyDlg::OfferConversions(bool withSample) {
+  bool changed = false;
+  for (QString* path : {&m_strSource, &m_strSample}) {
+    if (path == &m_strSource ? m_nSource != kSourceWav : !withSample) continue;
+    const OfferOutcome outcome = OfferConversion(this, m_prompts, m_strOutputFolder, *path);
+    if (outcome == OfferOutcome::Cancelled) return false;
+    changed |= outcome == OfferOutcome::Converted;
+  }
+  if (changed) UpdateData(false);
+  return true;
+}
+
 void CTamberlyDlg::OnProcess() {
   if (!UpdateData(true)) return;
+  if (!OfferConversions(true)) return;
   const QString outputFolder = m_strOutputFolder;
   const uint32_t separateFiles = m_bCollect == 0 ? 1 : 0;
   const uint32_t declick = m_bDeclick != 0 ? 1 : 0;

@@ -104,6 +104,9 @@ class CTamberlyDlg : public QDialog {
   void UpdateControls();
   bool ReadNumber(QLineEdit* edit, const OptionRange& range, uint32_t& value);
   void Complain(const QString& text);
+  // Offers to convert a WAV source (and the sample, when asked) that the jobs
+  // would refuse for its format; false when the user cancelled.
+  bool OfferConversions(bool withSample);
 
   UserPrompts& m_prompts;
   JobLaunchers& m_launchers;

@@ -32,6 +32,9 @@ class TestPrompts : public UserPrompts {
   QString OpenFile(const QString& filter, const QString& initialName) override;
   // Answers with the next of folderAnswers (an empty string cancels).
   QString ChooseFolder(QWidget* owner) override;
+  // Recorded among the messages (text, then detail in conversionDetails);
+  // answers with the next of convertAnswers (none left: Cancel).
+  bool AskToConvert(QWidget* owner, const QString& caption, const QString& text, const QString& detail) override;
 
   QStringList Texts() const;
 
@@ -40,6 +43,8 @@ class TestPrompts : public UserPrompts {
   std::vector<QWidget*> folderOwners;
   QStringList fileAnswers;
   QStringList folderAnswers;
+  QStringList conversionDetails;
+  std::vector<bool> convertAnswers;
 };
 
 }  // namespace kestrune::ui::test
