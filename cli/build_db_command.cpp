@@ -1,13 +1,12 @@
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/job_inputs.h"
 #include "cli/options.h"
 #include "cli/shared_options.h"
-#include "storage/splits_database_writer.h"
+#include "matching/database_build_job.h"
 
 namespace kestrune::cli {
 namespace {
@@ -19,21 +18,6 @@ struct BuildOptions {
   std::string source, output, name;
   std::string splitsPerFile = std::to_string(kSplitsPerFileOption.byDefault);
 };
-
-struct BuildJob {
-  DatabaseBuildRequest request;
-  std::string error;
-};
-
-bool BuildWorker(WorkerContext* context) {
-  auto& job = *static_cast<BuildJob*>(context->pUserData);
-  SetProgressText(context, "Analysing source splits..");
-  auto progress = [context](uint32_t done, uint32_t total) {
-    SetProgressPos(context, total == 0 ? 100u : static_cast<uint32_t>(uint64_t{done} * 100 / total));
-    return !context->bTerminate.load();
-  };
-  return BuildSplitsDatabase(job.request, progress, job.error);
-}
 
 }  // namespace
 
@@ -47,10 +31,11 @@ Runner AddBuildDbCommand(CLI::App& app) {
   AddNumberOption(*cmd, "--splits-per-file", o->splitsPerFile,
                   "Splits per data file (default " + std::to_string(kSplitsPerFileOption.byDefault) + ")");
   AddQuietFlag(*cmd, o->shared);
+  AddThreadsOption(*cmd, o->shared);
   AddConvertFlag(*cmd, o->convert);
 
   return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
-    BuildJob job;
+    DatabaseBuildJob job;
     job.request.sourcePath = o->source;
     job.request.splitMilliseconds = SplitLength(o->split);
     job.request.outputPath = o->output;
@@ -60,8 +45,8 @@ Runner AddBuildDbCommand(CLI::App& app) {
     const auto source = inputs.Prepare(o->source);
     if (!source) return kExitFailed;
     job.request.sourcePath = *source;
-    if (!RunJob(host, "Building database", BuildWorker, &job)) {
-      std::cerr << "kestrune-cli: cannot build the database: " << job.error << "\n";
+    if (!RunJob(host, kBuildingDatabaseTitle, DatabaseBuildWorker, &job)) {
+      std::cerr << "kestrune-cli: cannot build the database: " << (job.error.empty() ? "stopped" : job.error) << "\n";
       inputs.ExplainRefusals();
       return kExitFailed;
     }

@@ -15,7 +15,7 @@
 #include <random>
 
 #include "matching/match_settings.h"
-#include "storage/splits_database_writer.h"
+#include "matching/database_build_job.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 #include "test_prompts.h"
