@@ -90,7 +90,7 @@ void ConvertSeeds(const path& folder) {
       continue;
     }
     std::vector<float> frames(size_t{2000} * k.channels);
-    for (size_t i = 0; i < frames.size(); ++i) frames[i] = static_cast<float>((i * 7919 % 2001) - 1000) / 1100.0f;
+    for (size_t i = 0; i < frames.size(); ++i) frames[i] = static_cast<float>(static_cast<int>(i * 7919 % 2001) - 1000) / 1100.0f;
     sf_writef_float(file, frames.data(), 2000);
     sf_close(file);
     Seed(folder, k.name, Read(scratch));
