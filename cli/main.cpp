@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_version_flag("--version", kestrune::kVersion, "Print the version and exit");
   std::vector<Runner> runners = {AddMatchCommand(app), AddFindCommand(app), AddMasksCommand(app), AddTempoCommand(app),
-                                 AddBuildDbCommand(app), AddDemoCommand(app)};
+                                 AddBuildDbCommand(app), AddDemoCommand(app), AddConvertCommand(app)};
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

@@ -7,6 +7,7 @@
 
 #include "analysis/tempo_worker.h"
 #include "cli/commands.h"
+#include "cli/job_inputs.h"
 #include "cli/onset_tempo_command.h"
 #include "cli/options.h"
 #include "cli/shared_options.h"
@@ -19,6 +20,7 @@ struct TempoOptions {
   SharedOptions shared;
   std::string file;
   std::string method, minBpm, maxBpm;
+  bool convert = false;
 };
 
 OnsetTempoOptions OnsetOptions(const TempoOptions& o) {
@@ -48,14 +50,26 @@ Runner AddTempoCommand(CLI::App& app) {
                   "With --method onset: the slowest tempo to answer (" + RangeText(kOnsetMinBpmOption, true) + ")");
   AddNumberOption(*cmd, "--max-bpm", o->maxBpm,
                   "With --method onset: the fastest tempo to answer (" + RangeText(kOnsetMaxBpmOption, true) + ")");
+  AddConvertFlag(*cmd, o->convert);
 
   return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
-    if (o->method == "onset") return RunOnsetTempo(host, OnsetOptions(*o));
-    if (!o->minBpm.empty() || !o->maxBpm.empty()) throw UsageError("--min-bpm and --max-bpm apply to --method onset only");
+    const bool onset = o->method == "onset";
+    if (!onset && (!o->minBpm.empty() || !o->maxBpm.empty()))
+      throw UsageError("--min-bpm and --max-bpm apply to --method onset only");
+    // Usage errors come before any conversion.
+    OnsetTempoOptions onsetOptions = onset ? OnsetOptions(*o) : OnsetTempoOptions{};
+    JobInputs inputs(o->convert, host);
+    const auto file = inputs.Prepare(o->file);
+    if (!file) return kExitFailed;
+    if (onset) {
+      onsetOptions.file = file->string();
+      return RunOnsetTempo(host, onsetOptions);
+    }
     TempoRequest request;
-    request.sourcePath = o->file;
+    request.sourcePath = *file;
     if (!RunJob(host, "Calculating BPM", TempoWorker, &request)) {
       std::cerr << kTempoFailedMessage << "\n";
+      inputs.ExplainRefusals();
       return kExitFailed;
     }
     // As the main window does: the tempo is truncated, then gives the split lengths.

@@ -27,6 +27,7 @@
 #include "ui/about_dlg.h"
 #include "storage/splits_database.h"
 #include "ui/app_icon.h"
+#include "ui/convert_offer.h"
 #include "ui/dialog_extras.h"
 #include "ui/launchers.h"
 #include "ui/other_tempo_line.h"
@@ -364,7 +365,7 @@ void CTamberlyDlg::OnOpenSource() {
   if (m_nSource == kSourceDatabase) {
     path = m_prompts.OpenFile(kDatabaseFilter, kDatabaseInitialName, FolderOf(m_strSource));
   } else if (m_nSource == kSourceWav) {
-    path = m_prompts.OpenFile(kWavFilter, QString(), FolderOf(m_strSource));
+    path = m_prompts.OpenFile(SoundFileFilter(kWavFilter), QString(), FolderOf(m_strSource));
   } else {
     return;
   }
@@ -377,7 +378,7 @@ void CTamberlyDlg::OnOpenSample() {
   if (!UpdateData(true)) return;
   // The sample's folder, or the source's while there is no sample yet.
   const QString folder = FolderOf(m_strSample.isEmpty() ? m_strSource : m_strSample);
-  const QString path = m_prompts.OpenFile(kWavFilter, QString(), folder);
+  const QString path = m_prompts.OpenFile(SoundFileFilter(kWavFilter), QString(), folder);
   if (path.isEmpty()) return;
   m_strSample = FromUser(path);
   UpdateData(false);
@@ -397,6 +398,7 @@ void CTamberlyDlg::OnCalculateBpm() {
     Complain(kSourceIncorrect);
     return;
   }
+  if (!OfferConversions(false)) return;
   double estimate = 0.0;
   OnsetTempo other;
   const bool estimated = m_launchers.TempoEstimates(this, m_strSource, &estimate, &other);
@@ -418,8 +420,21 @@ void CTamberlyDlg::OnUseOtherTempo(double bpm) {
   UpdateData(false);
 }
 
+bool CTamberlyDlg::OfferConversions(bool withSample) {
+  bool changed = false;
+  for (QString* path : {&m_strSource, &m_strSample}) {
+    if (path == &m_strSource ? m_nSource != kSourceWav : !withSample) continue;
+    const OfferOutcome outcome = OfferConversion(this, m_prompts, m_strOutputFolder, *path);
+    if (outcome == OfferOutcome::Cancelled) return false;
+    changed |= outcome == OfferOutcome::Converted;
+  }
+  if (changed) UpdateData(false);
+  return true;
+}
+
 void CTamberlyDlg::OnProcess() {
   if (!UpdateData(true)) return;
+  if (!OfferConversions(true)) return;
   const QString outputFolder = m_strOutputFolder;
   const uint32_t separateFiles = m_bCollect == 0 ? 1 : 0;
   const uint32_t declick = m_bDeclick != 0 ? 1 : 0;

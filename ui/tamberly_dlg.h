@@ -127,6 +127,9 @@ class CTamberlyDlg : public QDialog {
   void ShowGroups(int32_t source, int32_t splitMode);
   bool ReadNumber(QLineEdit* edit, const OptionRange& range, uint32_t& value);
   void Complain(const QString& text);
+  // Offers to convert a WAV source (and the sample, when asked) that the jobs
+  // would refuse for its format; false when the user cancelled.
+  bool OfferConversions(bool withSample);
   void ShowLiveSplitLength();
   void ShowSampleLength();
   void ShowResults(std::shared_ptr<RunResults> results);

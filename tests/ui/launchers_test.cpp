@@ -175,7 +175,12 @@ class LaunchersTest : public QObject {
   }
 
   void aFailedRunIsReportedAfterTheJobsOwnMessage() {
-    WriteBytes(dir->path() / "mono.wav", PcmWav(Splits({1, 2}), 1));
+    // A format tag that no reader knows: the job refuses it itself (a file
+    // that can be converted gets the offer of convert_offer_test.cpp first).
+    const std::vector<uint8_t> data = Splits({1, 2});
+    kestrune::test::WavBuilder odd;
+    odd.RiffHeader(static_cast<uint32_t>(36 + data.size())).Fmt(0x5A5A, 2, 44100, 4, 16).Chunk("data", data);
+    WriteBytes(dir->path() / "mono.wav", odd.bytes());
     ChooseFiles(Q(dir->path() / "mono.wav"));
     c->process->click();
     QCOMPARE(prompts->Texts(), (QStringList{"Only 44 kHz 2 chanels PCM wav files supported",

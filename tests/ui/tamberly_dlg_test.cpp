@@ -335,10 +335,17 @@ class TamberlyDlgTest : public QObject {
     c->openSource->click();
     c->process->click();
 
-    const QString wavFilter = QStringLiteral("WAV files (*.wav);;All Files (*)");
     QCOMPARE(prompts->fileRequests.size(), size_t{4});
     for (int i = 0; i < 3; ++i) {
-      QCOMPARE(prompts->fileRequests[i].filter, wavFilter);
+      // WAV first, then every format that can be converted, then all files.
+      const QString filter = prompts->fileRequests[i].filter;
+      QVERIFY2(filter.startsWith(QStringLiteral("WAV files (*.wav);;")), qPrintable(filter));
+      QVERIFY2(filter.endsWith(QStringLiteral(";;All Files (*)")), qPrintable(filter));
+#ifdef KESTRUNE_WITH_CONVERT
+      QVERIFY2(filter.contains(QStringLiteral("Audio files (")) && filter.contains(QStringLiteral("*.flac")) &&
+                   filter.contains(QStringLiteral("*.mp3")) && filter.contains(QStringLiteral("*.aiff")),
+               qPrintable(filter));
+#endif
       QCOMPARE(prompts->fileRequests[i].initialName, QString());
     }
     QCOMPARE(prompts->fileRequests[3].filter, QStringLiteral("Vornic Databases (*.qlmx);;All Files (*)"));
