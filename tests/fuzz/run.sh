@@ -17,7 +17,7 @@ bash "$here/make_corpus.sh" "$build" "$work/seeds"
 declare -A max_len=([fuzz_wav_header]=65536 [fuzz_splits_database]=131072 [fuzz_declick]=4096 [fuzz_tempo]=65536
                    [fuzz_onset_tempo]=65536 [fuzz_convert]=65536)
 # Leaks in the codec libraries the conversion reads through are not ours.
-export LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export LSAN_OPTIONS="suppressions=$here/../lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 failed=0
 passed=0
 targets=(fuzz_wav_header fuzz_splits_database fuzz_declick fuzz_tempo fuzz_onset_tempo)
