@@ -4,11 +4,11 @@
 #include "analysis/onset_tempo.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <new>
 
+#include "analysis/onset_flux.h"
 #include "analysis/real_fft.h"
 #include "analysis/vector_clones.h"
 #include "common/sample_frame.h"
@@ -19,15 +19,17 @@ namespace {
 
 constexpr int32_t kFrame = 1024;
 constexpr int32_t kHop = 128;
-constexpr int32_t kBins = kFrame / 2 + 1;
 constexpr int32_t kLead = kFrame - kHop;        // zeros before the sound
-constexpr int32_t kSampleCapacity = kFrame + 64 * kHop;
+constexpr int32_t kBatch = OnsetFlux::kLanes;   // frames whose flux is found at once
+// Samples kept when the buffer wraps: the frames waiting for a batch and
+// the part of a hop read since.
+constexpr int32_t kKeep = kFrame + kBatch * kHop;
+constexpr int32_t kSampleCapacity = kKeep + 64 * kHop;
 constexpr int32_t kWindow = 2048;               // onset values per autocorrelation
 constexpr int32_t kPadded = 2 * kWindow;
 constexpr int32_t kOnsetCapacity = kWindow + 32 * kHop;
 constexpr int32_t kLags = OnsetTempoEstimator::kSalienceLags;
 constexpr double kOnsetRate = 44100.0 / kHop;
-constexpr float kMagnitudeGain = 1000.0f / kFrame;
 
 // A causal low-pass at 7 Hz: 15 taps, a Hamming-windowed sinc summing to 1.
 constexpr int32_t kTaps = 15;
@@ -40,45 +42,18 @@ constexpr double kGridStep = 1.0025;
 constexpr double kRangeMargin = 1.01;
 constexpr double kRivalDistance = 1.08;  // a rival peak lies more than 8 % away
 
-// ln(x) for finite x >= 1 (the mantissa polynomial of the Cephes logf),
-// branch-free so that loops over it vectorise.
-inline float LogAtLeastOne(float x) {
-  // x = 2^e * m with sqrt(1/2) <= m < sqrt(2): the exponent is taken
-  // relative to the bits of sqrt(1/2).
-  const auto bits = std::bit_cast<int32_t>(x);
-  const int32_t exponent = (bits - 0x3f3504f3) >> 23;
-  const float e = static_cast<float>(exponent);
-  const float m = std::bit_cast<float>(bits - static_cast<int32_t>(static_cast<uint32_t>(exponent) << 23));
-  const float f = m - 1.0f;
-  const float z = f * f;
-  float p = 7.0376836292e-2f;
-  p = p * f - 1.1514610310e-1f;
-  p = p * f + 1.1676998740e-1f;
-  p = p * f - 1.2420140846e-1f;
-  p = p * f + 1.4249322787e-1f;
-  p = p * f - 1.6668057665e-1f;
-  p = p * f + 2.0000714765e-1f;
-  p = p * f - 2.4999993993e-1f;
-  p = p * f + 3.3333331174e-1f;
-  float y = f * z * p;
-  y += e * -2.12194440e-4f;
-  y += -0.5f * z;
-  return f + y + e * 0.693359375f;
-}
-
 }  // namespace
 
 struct OnsetTempoEstimator::State {
   double low = kOnsetTempoDefaultLow, high = kOnsetTempoDefaultHigh;
-  RealFft frameFft, lagFft;
-  float hamming[kFrame];
-  // Mono sound; a frame is the kFrame values before end.
+  RealFft lagFft;
+  OnsetFlux frameFlux;
+  // Mono sound; the waiting frames end at the last hops before end.
   float samples[kSampleCapacity];
   int32_t end = kLead;
   int32_t sinceHop = 0;
-  float frame[kFrame];
+  int32_t waiting = 0;  // frames complete but not yet through the flux
   float re[kPadded / 2 + 1], im[kPadded / 2 + 1];
-  float logs[kBins], previous[kBins];
   float flux[kTaps];  // the last kTaps flux values, newest at [0]
   // Onset values; a window is the kWindow values before onsetEnd.
   float onsets[kOnsetCapacity];
@@ -90,7 +65,8 @@ struct OnsetTempoEstimator::State {
   double sum[kLags];
   int64_t windows = 0;
 
-  void Frame(const float* x);
+  // The waiting frames through the flux and the low-pass into the onsets.
+  void Frames();
   void PushOnset(float value);
   // The enhanced autocorrelation of the count values before last, added to into.
   void Autocorrelate(const float* last, int32_t count, double* into);
@@ -98,40 +74,30 @@ struct OnsetTempoEstimator::State {
 
 namespace {
 
-KESTRUNE_VECTOR_CLONES void Windowed(const float* __restrict x, const float* __restrict window, float* __restrict out) {
-  for (int32_t i = 0; i < kFrame; ++i) out[i] = x[i] * window[i];
-}
-
-// The rise of the log magnitudes over the previous frame's, which they replace.
-KESTRUNE_VECTOR_CLONES float LogFlux(const float* __restrict re, const float* __restrict im, float* __restrict logs,
-                                     float* __restrict previous) {
-  for (int32_t k = 0; k < kBins; ++k) {
-    const float magnitude = std::sqrt(re[k] * re[k] + im[k] * im[k]);
-    logs[k] = LogAtLeastOne(1.0f + kMagnitudeGain * magnitude);
+// (L + R) / 2 / 32768 of count frames.
+KESTRUNE_VECTOR_CLONES void Mono(const uint8_t* __restrict frames, float* __restrict out, size_t count) {
+  constexpr float kScale = 1.0f / 65536.0f;
+  for (size_t n = 0; n < count; ++n) {
+    const auto left = static_cast<int16_t>(LoadU16(frames + 4 * n));
+    const auto right = static_cast<int16_t>(LoadU16(frames + 4 * n + 2));
+    out[n] = static_cast<float>(left + right) * kScale;
   }
-  // Eight partial sums, so that the loop vectorises without reordering.
-  float lanes[8] = {};
-  for (int32_t k = 1; k < kBins; k += 8) {
-    for (int32_t l = 0; l < 8; ++l) {
-      lanes[l] += std::max(0.0f, logs[k + l] - previous[k + l]);
-      previous[k + l] = logs[k + l];
-    }
-  }
-  previous[0] = logs[0];
-  return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
 }
 
 }  // namespace
 
-void OnsetTempoEstimator::State::Frame(const float* x) {
-  Windowed(x, hamming, frame);
-  frameFft.Forward(frame, re, im);
-  const float rise = LogFlux(re, im, logs, previous);
-  std::memmove(flux + 1, flux, (kTaps - 1) * sizeof(float));
-  flux[0] = rise;
-  float smooth = 0.0f;
-  for (int32_t j = 0; j < kTaps; ++j) smooth += kLowPass[j] * flux[j];
-  PushOnset(smooth);
+void OnsetTempoEstimator::State::Frames() {
+  if (waiting == 0) return;
+  float rises[kBatch];
+  frameFlux.Compute(samples + end - sinceHop - (waiting - 1) * kHop - kFrame, waiting, rises);
+  for (int32_t i = 0; i < waiting; ++i) {
+    std::memmove(flux + 1, flux, (kTaps - 1) * sizeof(float));
+    flux[0] = rises[i];
+    float smooth = 0.0f;
+    for (int32_t j = 0; j < kTaps; ++j) smooth += kLowPass[j] * flux[j];
+    PushOnset(smooth);
+  }
+  waiting = 0;
 }
 
 void OnsetTempoEstimator::State::PushOnset(float value) {
@@ -184,9 +150,7 @@ bool OnsetTempoEstimator::Setup(double low, double high) {
   if (!s_) {
     s_.reset(new (std::nothrow) State);
     if (!s_) return false;
-    if (!s_->frameFft.Setup(10) || !s_->lagFft.Setup(12)) return false;
-    for (int32_t i = 0; i < kFrame; ++i)
-      s_->hamming[i] = static_cast<float>(0.54 - 0.46 * std::cos(2.0 * M_PI * i / (kFrame - 1)));
+    if (!s_->lagFft.Setup(12)) return false;
   }
   State& s = *s_;
   if (!(low == low)) low = kOnsetTempoDefaultLow;  // NaN
@@ -197,7 +161,8 @@ bool OnsetTempoEstimator::Setup(double low, double high) {
   std::fill_n(s.samples, kLead, 0.0f);
   s.end = kLead;
   s.sinceHop = 0;
-  std::fill_n(s.previous, kBins, 0.0f);
+  s.waiting = 0;
+  s.frameFlux.Reset();
   std::fill_n(s.flux, kTaps, 0.0f);
   s.onsetEnd = 0;
   s.sinceWindow = 0;
@@ -210,27 +175,21 @@ bool OnsetTempoEstimator::Setup(double low, double high) {
 void OnsetTempoEstimator::Feed(const uint8_t* frames, size_t count) {
   if (!s_ || frames == nullptr) return;
   State& s = *s_;
-  constexpr float kScale = 1.0f / 65536.0f;  // (L + R) / 2 / 32768
   while (count > 0) {
     if (s.end == kSampleCapacity) {
-      std::memmove(s.samples, s.samples + kSampleCapacity - kLead, kLead * sizeof(float));
-      s.end = kLead;
+      std::memmove(s.samples, s.samples + kSampleCapacity - kKeep, kKeep * sizeof(float));
+      s.end = kKeep;
     }
     const size_t take = std::min<size_t>({count, static_cast<size_t>(kHop - s.sinceHop),
                                           static_cast<size_t>(kSampleCapacity - s.end)});
-    float* out = s.samples + s.end;
-    for (size_t n = 0; n < take; ++n) {
-      const auto left = static_cast<int16_t>(LoadU16(frames + 4 * n));
-      const auto right = static_cast<int16_t>(LoadU16(frames + 4 * n + 2));
-      out[n] = static_cast<float>(left + right) * kScale;
-    }
+    Mono(frames, s.samples + s.end, take);
     frames += 4 * take;
     count -= take;
     s.end += static_cast<int32_t>(take);
     s.sinceHop += static_cast<int32_t>(take);
     if (s.sinceHop == kHop) {
       s.sinceHop = 0;
-      s.Frame(s.samples + s.end - kFrame);
+      if (++s.waiting == kBatch) s.Frames();
     }
   }
 }
@@ -239,6 +198,7 @@ std::vector<double> OnsetTempoEstimator::Salience() const {
   std::vector<double> lags;
   if (!s_) return lags;
   State& s = *s_;
+  s.Frames();  // the last frames, fewer than a batch
   if (s.windows > 0) {
     lags.assign(s.sum, s.sum + kLags);
     for (double& v : lags) v /= static_cast<double>(s.windows);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/onset_flux.h"
 #include "analysis/onset_tempo_worker.h"
 #include "analysis/real_fft.h"
 #include "support/recording_host.h"
@@ -104,6 +105,47 @@ TEST(OnsetTempo, RealFftMatchesTheDirectTransform) {
   RealFft bad;
   EXPECT_FALSE(bad.Setup(1));
   EXPECT_FALSE(bad.Setup(17));
+}
+
+// The frames' flux, eight at a time and in a shorter last batch, against the
+// direct transform of each windowed frame in double precision.
+TEST(OnsetTempo, FrameFluxMatchesTheDirectTransform) {
+  constexpr int32_t kFrame = OnsetFlux::kFrame, kHop = OnsetFlux::kHop, kFrames = 11;
+  std::vector<float> x(kFrame + (kFrames - 1) * kHop);
+  uint32_t seed = 7;
+  for (size_t i = 0; i < x.size(); ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    // Noise with a tone that grows, so that the flux differs per frame.
+    x[i] = (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f) * 0.1f +
+           static_cast<float>(i) / x.size() * std::sin(0.3f * static_cast<float>(i));
+  }
+  std::vector<double> previous(kFrame / 2 + 1, 0.0), logs(previous.size());
+  std::vector<double> want;
+  for (int32_t t = 0; t < kFrames; ++t) {
+    double rise = 0.0;
+    for (int32_t k = 1; k <= kFrame / 2; ++k) {
+      double re = 0.0, im = 0.0;
+      for (int32_t i = 0; i < kFrame; ++i) {
+        const double v = x[t * kHop + i] * (0.54 - 0.46 * std::cos(2.0 * kPi * i / (kFrame - 1)));
+        const double angle = -2.0 * kPi * static_cast<double>(k * i % kFrame) / kFrame;
+        re += v * std::cos(angle);
+        im += v * std::sin(angle);
+      }
+      logs[k] = std::log(1.0 + 1000.0 * std::hypot(re, im) / kFrame);
+      rise += std::max(0.0, logs[k] - previous[k]);
+    }
+    previous = logs;
+    want.push_back(rise);
+  }
+  OnsetFlux flux;
+  std::vector<float> got(kFrames, -1.0f);
+  flux.Compute(x.data(), 8, got.data());
+  flux.Compute(x.data() + 8 * kHop, kFrames - 8, got.data() + 8);
+  for (int32_t t = 0; t < kFrames; ++t) EXPECT_NEAR(got[t], want[t], 1e-4 * want[t] + 1e-3) << t;
+  // Reset forgets the previous frame: the first frame again.
+  flux.Reset();
+  flux.Compute(x.data(), 1, got.data());
+  EXPECT_NEAR(got[0], want[0], 1e-4 * want[0] + 1e-3);
 }
 
 TEST(OnsetTempo, FindsStraightSwungAndHalfBassGroovesWithinTwoPercent) {
