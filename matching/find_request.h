@@ -97,7 +97,7 @@ struct FindResult {
   uint32_t fragmentFrames = 0;   // F * framesPerSplit
   uint32_t sampleFirstFrame = 0; // startOffset * framesPerSplit
   uint64_t startsSearched = 0;   // over all sources
-  double scoreAllowance = 0.0;   // what the number of starts takes off z (see docs/find.md)
+  double scoreAllowance = 0.0;   // what the number of starts takes off the lower-half z (see docs/find.md)
   std::vector<FindSourceStatus> sources;
   std::vector<FindMatch> matches;  // best first
 };

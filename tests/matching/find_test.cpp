@@ -8,6 +8,7 @@
 
 #include "analysis/beat_analyzer.h"
 #include "analysis/kernels.h"
+#include "matching/find_confidence.h"
 #include "matching/find_kernels.h"
 #include "matching/find_request.h"
 #include "matching/find_templates.h"
@@ -189,6 +190,9 @@ TEST_F(FindSearch, SeveralSourcesAndAFolderWithAnUnreadableFile) {
   EXPECT_TRUE(result.matches[0].confident) << result.matches[0].z << " " << result.matches[0].similarity;
   EXPECT_NEAR(static_cast<double>(result.matches[0].frame), 22050.0 * 9 + 777, 64.0);
   EXPECT_EQ(result.startsSearched, result.sources[0].starts + result.sources[2].starts);
+  // The score takes off the drift of the best of all the starts searched, not of one file's.
+  EXPECT_GT(result.scoreAllowance, ScoreAllowance(result.sources[2].starts));
+  EXPECT_DOUBLE_EQ(result.matches[0].score, result.matches[0].lowerZ - ScoreAllowance(result.startsSearched));
 
   request.sources = {dir / "lib" / "b_broken.wav"};
   EXPECT_FALSE(RunFind(request, result, nullptr));
