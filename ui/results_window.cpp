@@ -73,18 +73,20 @@ QString FindSummary(const RunResults& r) {
           .arg(r.splitMilliseconds);
   const QString source = QObject::tr("%1 (%2)").arg(QFileInfo(r.sourcePath).fileName(),
                                                    ClockText(FramesToMilliseconds(run.sourceFrames)));
-  const QString how = QObject::tr("Searched every %1 frames; a match is confident from a score (z) of %2.")
+  const QString how = QObject::tr("Searched every %1 frames; a match is confident from a score (z) of %2, "
+                                  "the dashed line in the picture.")
                           .arg(run.hop)
                           .arg(run.minScore);
-  qsizetype confident = 0;
+  int confident = 0;
   for (const FoundStretch& f : run.stretches) confident += f.confident ? 1 : 0;
   if (confident == 0) {
     return QObject::tr("No confident match was found for %1 in %2. The best candidate is shown for comparison, "
                        "marked not confident; nothing was written. %3")
         .arg(fragment, source, how);
   }
-  return QObject::tr("Found %n confident stretch(es) of %1 in %2. %3", nullptr, static_cast<int>(confident))
-      .arg(fragment, source, how);
+  const QString found = confident == 1 ? QObject::tr("1 confident stretch")
+                                       : QObject::tr("%1 confident stretches").arg(confident);
+  return QObject::tr("Found %1 of %2 in %3. %4").arg(found, fragment, source, how);
 }
 
 ResultsWindow::ResultsWindow(std::shared_ptr<const RunResults> results, QWidget* parent)

@@ -1,10 +1,11 @@
 // "Find anywhere in the source" in the main dialog: its default and enabling
 // rule, the settings it hands on, and real searches from the dialog that
-// write what they find and show it, confident or not.
+// write what they find and show it, confident or not, or stop when told.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,6 +17,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -33,6 +35,7 @@
 #include "ui/run_results.h"
 #include "ui/similarity_plot.h"
 #include "ui/tamberly_dlg.h"
+#include "ui/up_dialog.h"
 
 namespace kestrune::ui::test {
 namespace {
@@ -60,6 +63,25 @@ class RecordingLaunchers : public JobLaunchers {
   }
   int matches = 0;
   std::vector<FindRunSettings> finds;
+};
+
+// Presses Escape on the progress dialog once it shows a status.
+class EscapeOn : public QObject {
+ public:
+  explicit EscapeOn(QString status) : status_(std::move(status)) { qApp->installEventFilter(this); }
+  ~EscapeOn() override { qApp->removeEventFilter(this); }
+  bool eventFilter(QObject* object, QEvent* event) override {
+    auto* dialog = qobject_cast<CUPDialog*>(object);
+    if (dialog != nullptr && event->type() == QEvent::Show) {
+      connect(dialog, &CUPDialog::statusChanged, this, [this, dialog](const QString& text) {
+        if (text == status_) QTimer::singleShot(0, dialog, [dialog] { QTest::keyClick(dialog, Qt::Key_Escape); });
+      });
+    }
+    return false;
+  }
+
+ private:
+  QString status_;
 };
 
 QString Cell(const QAbstractItemModel* model, int row, int column) {
@@ -248,6 +270,17 @@ class FindAnywhereTest : public QObject {
     QCOMPARE(none->rowCount(), 1);
     QCOMPARE(Cell(none, 0, FoundTableModel::kConfident), QStringLiteral("not confident"));
     QVERIFY(second->controls().summary->text().startsWith("No confident match was found"));
+    QVERIFY(std::filesystem::is_empty(dir.path() / "out"));
+
+    // Stopped while searching: the failure box says so, the last window stays.
+    {
+      EscapeOn stop(QStringLiteral("Searching source.wav"));
+      c.process->click();
+    }
+    QCOMPARE(prompts.messages.size(), size_t{1});
+    QCOMPARE(prompts.messages[0].text, QStringLiteral("Error occurs while processing sound."));
+    QCOMPARE(prompts.messages[0].details, QStringLiteral("Stopped at your request."));
+    QCOMPARE(dlg.Results(), second);
     QVERIFY(std::filesystem::is_empty(dir.path() / "out"));
   }
 };
