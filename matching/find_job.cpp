@@ -2,6 +2,7 @@
 // each source, turns the scores into confident matches and writes them.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -99,12 +100,30 @@ std::vector<uint8_t> ReadStretch(FindAudio& audio, uint32_t first, uint32_t fram
   return bytes;
 }
 
+// A conversion inside the search: named in the window, its share mapped onto
+// [from, to) of the bar by at, stopped with the search.
+convert::Progress ConversionProgress(WorkerContext* context, const std::filesystem::path& file,
+                                     const std::function<void(double)>& at) {
+  return [context, name = "Converting " + file.filename().string(), at](uint32_t percent) {
+    SetProgressText(context, name);
+    at(percent / 100.0);
+    return !Terminated(context);
+  };
+}
+
 void WriteMatches(const FindRequest& request, FindResult& result,
                   const std::function<std::vector<uint8_t>(const FindMatch&)>& stretch, WorkerContext* context) {
-  uint32_t number = 0;
-  for (FindMatch& m : result.matches) {
-    if (!m.confident) continue;
-    ++number;
+  // Numbered in the order reported, written source by source, so that a
+  // source read through a converted copy is converted only once.
+  std::vector<std::pair<size_t, uint32_t>> order;
+  for (size_t k = 0; k < result.matches.size(); ++k) {
+    if (result.matches[k].confident) order.emplace_back(k, static_cast<uint32_t>(order.size() + 1));
+  }
+  std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+    return result.matches[a.first].source < result.matches[b.first].source;
+  });
+  for (const auto& [index, number] : order) {
+    FindMatch& m = result.matches[index];
     SetProgressText(context, "Writing " + FoundResultPath(request.outputFolder, request.samplePath, number).filename().string());
     std::vector<uint8_t> bytes;
     try {
@@ -148,7 +167,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
       result.sources.push_back(std::move(status));
     }
   }
-  if (result.sources.empty()) return Fail(result, "no WAV file in the sources given");
+  if (result.sources.empty()) return Fail(result, "no audio file in the sources given");
   std::vector<uint64_t> weights;
   for (const auto& s : result.sources) {
     std::error_code ec;
@@ -164,8 +183,19 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     if (Terminated(context)) return false;
     if (request.observer != nullptr) request.observer->OnSourceBegin(i);
     SetProgressText(context, "Searching " + status.path.filename().string());
-    std::unique_ptr<FindAudio> audio = OpenFindAudio(status.path, status.error);
-    if (!audio) continue;
+    // A converted source: the conversion takes the first half of its share.
+    std::unique_ptr<FindAudio> audio = OpenFindAudio(
+        status.path, status.error,
+        ConversionProgress(context, status.path, [&](double done) { progress.Within(i, done * 0.5); }));
+    if (!audio) {
+      if (Terminated(context)) {
+        status.error.clear();  // stopped, not skipped
+        return false;
+      }
+      continue;
+    }
+    const double scanFrom = audio->Converted() ? 0.5 : 0.0;
+    SetProgressText(context, "Searching " + status.path.filename().string());
     status.frames = audio->Frames();
     const uint64_t count = WavStartCount(audio->Frames(), request.hop, f, g.blocksPerSplit);
     StartScores scores;
@@ -181,7 +211,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     work.hop = request.hop;
     work.threads = request.threads != 0 ? request.threads : WorkerThreads();
     work.stopRequested = [context] { return Terminated(context); };
-    work.progress = [&](double done) { progress.Within(i, done); };
+    work.progress = [&](double done) { progress.Within(i, scanFrom + done * (1.0 - scanFrom)); };
     if (!ScanWavSource(work, scores)) {
       if (Terminated(context)) return false;
       status.error = "could not be read to its end";
@@ -195,6 +225,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     status.deviation = stats.deviation;
     status.median = stats.median;
     status.lowerDeviation = stats.lowerDeviation;
+    status.scoreDeviation = ScoreDeviation(stats.lowerDeviation, f);
     result.startsSearched += stats.starts;
     const StartLayout layout = WavStartLayout(count, request.hop);
     if (request.curvePoints > 0) {
@@ -251,6 +282,7 @@ bool SearchDatabase(const FindRequest& request, SplitsDatabase& db, const Fragme
   s.deviation = stats.deviation;
   s.median = stats.median;
   s.lowerDeviation = stats.lowerDeviation;
+  s.scoreDeviation = ScoreDeviation(stats.lowerDeviation, templates);
   result.startsSearched = stats.starts;
   const StartLayout layout = DatabaseLayout(starts, g.framesPerSplit, request.hop);
   if (request.curvePoints > 0 && s.frames) {
@@ -306,8 +338,18 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
   result.sampleFirstFrame = static_cast<uint32_t>(std::min<uint64_t>(UINT32_MAX, fragment.first));
 
   std::string why;
-  std::unique_ptr<FindAudio> sample = OpenFindAudio(request.samplePath, why);
-  if (!sample) return Fail(result, PathText(request.samplePath) + ": " + why);
+  std::unique_ptr<FindAudio> sample = OpenFindAudio(
+      request.samplePath, why,
+      ConversionProgress(context, request.samplePath, [context](double done) {
+        SetProgressPos(context, static_cast<uint32_t>(done * 100.0));
+      }));
+  if (!sample) {
+    if (Terminated(context)) {
+      result.stopped = true;
+      return false;
+    }
+    return Fail(result, PathText(request.samplePath) + ": " + why);
+  }
   if (fragment.first + uint64_t{request.fragmentLength} * (fromDatabase ? g.framesPerSplit : g.blocksPerSplit * uint64_t{kBlockFrames}) >
       sample->Frames()) {
     return Fail(result, PathText(request.samplePath) + ": the sample ends before the fragment does");
@@ -328,7 +370,8 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
 
   result.scoreAllowance = ScoreAllowance(result.startsSearched);
   for (FindMatch& m : candidates) {
-    m.score = m.lowerZ - result.scoreAllowance;
+    const FindSourceStatus& source = result.sources[m.source];
+    m.score = MatchScore(m.similarity, source.median, source.scoreDeviation, result.scoreAllowance);
     m.confident = m.score >= request.minScore;
   }
   std::stable_sort(candidates.begin(), candidates.end(), [](const FindMatch& a, const FindMatch& b) { return a.score > b.score; });
@@ -350,10 +393,21 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
         return bytes;
       }, context);
     } else {
+      // The stretches come from the sound that was searched: for a converted
+      // source, the same conversion again (it is reproducible byte for byte).
+      size_t openIndex = SIZE_MAX;
+      std::unique_ptr<FindAudio> open;
       WriteMatches(request, result, [&](const FindMatch& m) {
-        std::string error;
-        auto audio = OpenFindAudio(result.sources[m.source].path, error);
-        return audio ? ReadStretch(*audio, m.frame, frames) : std::vector<uint8_t>{};
+        if (m.source != openIndex) {
+          open.reset();
+          openIndex = m.source;
+          std::string error;
+          const auto& path = result.sources[m.source].path;
+          open = OpenFindAudio(path, error, ConversionProgress(context, path, [context](double done) {
+                                 SetProgressPos(context, static_cast<uint32_t>(done * 100.0));
+                               }));
+        }
+        return open ? ReadStretch(*open, m.frame, frames) : std::vector<uint8_t>{};
       }, context);
     }
   }
