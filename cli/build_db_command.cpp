@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/terminal_host.h"
+#include "common/path_text.h"
 #include "storage/splits_database_writer.h"
 
 namespace kestrune::cli {
@@ -46,9 +47,9 @@ Runner AddBuildDbCommand(CLI::App& app) {
   return [cmd, o]() -> int {
     if (!cmd->parsed()) return -1;
     BuildJob job;
-    job.request.sourcePath = o->source;
+    job.request.sourcePath = PathFromUtf8(o->source);
     job.request.splitMilliseconds = RangedValue("--split-ms", o->splitMs, 100, 5000);
-    job.request.outputPath = o->output;
+    job.request.outputPath = PathFromUtf8(o->output);
     if (!o->name.empty()) job.request.name = o->name;
     job.request.splitsPerDataFile = RangedValue("--splits-per-file", o->splitsPerFile, 1, 1000000);
     TerminalHost host(o->quiet);

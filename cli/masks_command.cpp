@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/terminal_host.h"
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/split_geometry.h"
 #include "matching/match_settings.h"
@@ -60,7 +61,7 @@ Runner AddMasksCommand(CLI::App& app) {
     if (!cmd->parsed()) return -1;
     ApplyThreadsOption(o->threads);
     MasksJob job;
-    job.path = o->file;
+    job.path = PathFromUtf8(o->file);
     job.splitMilliseconds = RangedValue("--split-ms", o->splitMs, 100, 5000);
     TerminalHost host(o->quiet);
     job.host = &host;

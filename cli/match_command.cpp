@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "common/path_text.h"
 #include "common/split_geometry.h"
 #include "matching/match_workers.h"
 
@@ -76,8 +77,8 @@ Runner AddMatchCommand(CLI::App& app) {
     if (o->source.empty() == o->database.empty()) throw UsageError("one of --source and --database is required");
     const bool fromDatabase = !o->database.empty();
     MatchSettings settings;
-    settings.sourcePath = fromDatabase ? o->database : o->source;
-    settings.samplePath = o->sample;
+    settings.sourcePath = PathFromUtf8(fromDatabase ? o->database : o->source);
+    settings.samplePath = PathFromUtf8(o->sample);
     settings.splitMilliseconds = fromDatabase ? 0 : SplitLength(*o);
     settings.startOffset = RangedValue("--start-offset", o->startOffset, 0, 50000);
     settings.fragmentLength = RangedValue("--fragment-length", o->fragmentLength, 1, 50);

@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/terminal_host.h"
+#include "common/path_text.h"
 #include "common/split_geometry.h"
 
 namespace kestrune::cli {
@@ -34,7 +35,7 @@ Runner AddTempoCommand(CLI::App& app) {
     if (!cmd->parsed()) return -1;
     ApplyThreadsOption(o->threads);
     TempoRequest request;
-    request.sourcePath = o->file;
+    request.sourcePath = PathFromUtf8(o->file);
     TerminalHost host(o->quiet);
     if (host.RunProgress("Calculating BPM", TempoWorker, &request) != PD_SUCCEEDED) {
       std::cerr << kTempoFailedMessage << "\n";

@@ -5,16 +5,13 @@
 #include <cstring>
 #include <limits>
 
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/split_geometry.h"
 #include "common/utf16.h"
 
 namespace kestrune {
 namespace {
-
-std::filesystem::path PathFromUtf8(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 bool IsUsableSplitLength(uint32_t milliseconds) {
   return milliseconds >= kMinAnalysableSplitMilliseconds && milliseconds <= kMaxSplitMilliseconds;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/beat_analyzer.h"
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/split_geometry.h"
 #include "common/utf16.h"
@@ -109,7 +110,7 @@ bool ResolveTargets(const DatabaseBuildRequest& request, const std::u16string& n
   }
   const platform::PathKind folderKind = platform::KindOf(targets.dataFolder);
   if (folderKind != platform::PathKind::None && folderKind != platform::PathKind::Folder) {
-    return Fail(error, "something other than a folder is in the way: " + targets.dataFolder.string());
+    return Fail(error, "something other than a folder is in the way: " + Utf8Of(targets.dataFolder));
   }
   return true;
 }
@@ -210,7 +211,7 @@ bool Install(const StagingFolder& staging, const Targets& targets, std::string& 
                     move(targets.Staged(staging, *target), *target);
     if (!ok) {
       for (auto it = done.rbegin(); it != done.rend(); ++it) platform::RenamePath(it->to, it->from);
-      return Fail(error, "cannot move the new database into place at " + target->string());
+      return Fail(error, "cannot move the new database into place at " + Utf8Of(*target));
     }
   }
   return true;
@@ -257,7 +258,7 @@ bool BuildSplitsDatabase(const DatabaseBuildRequest& request, const BuildProgres
   const path stagedData = targets.Staged(staging, targets.dataFolder);
   if (!platform::CreateFolder(staging / kNewParts) || !platform::CreateFolder(staging / kOldParts) ||
       !platform::CreateFolder(stagedData)) {
-    return Fail(error, "cannot create the data folder " + targets.dataFolder.filename().string());
+    return Fail(error, "cannot create the data folder " + Utf8Of(targets.dataFolder.filename()));
   }
   if (!WriteSplits(source, geometry, splitCount, request.splitsPerDataFile,
                    targets.Staged(staging, targets.spl), stagedData, progress, error)) {

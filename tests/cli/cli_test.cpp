@@ -1,6 +1,5 @@
 // kestrune-cli run as a user runs it: exit statuses, messages and JSON.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
@@ -10,6 +9,7 @@
 
 #include "analysis/tempo_estimator.h"
 #include "common/sample_frame.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 
@@ -25,19 +25,37 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunCli(const std::string& args, const TempDir& dir) {
-  const auto errPath = dir / "stderr.txt";
-  const std::string command = std::string(KESTRUNE_CLI) + " " + args + " 2>'" + errPath.string() + "'";
+// args as a shell would split them: at spaces, except inside single quotes.
+std::vector<std::string> Words(const std::string& args) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false;
+  bool any = false;
+  for (const char c : args) {
+    if (c == '\'') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) words.push_back(word);
+      word.clear();
+      any = false;
+    } else {
+      word += c;
+      any = true;
+    }
+  }
+  if (any) words.push_back(word);
+  return words;
+}
+
+Outcome RunCli(const std::string& args, const TempDir&) {
+  std::vector<std::string> argv = Words(args);
+  argv.insert(argv.begin(), KESTRUNE_CLI);
+  const hostile::ChildOutcome child = hostile::RunChild(argv);
   Outcome o;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return o;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) o.out.append(buf.data(), n);
-  const int raw = pclose(pipe);
-  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::ifstream err(errPath);
-  o.err.assign(std::istreambuf_iterator<char>(err), {});
+  if (child.exited) o.status = child.status;
+  o.out = child.out;
+  o.err = child.err;
   return o;
 }
 

@@ -80,7 +80,7 @@ TEST_F(DatabaseWriterTest, RoundTripGivesTheSourceSplitsAndTheirMasks) {
   EXPECT_EQ(reports.back(), std::make_pair(7u, 7u));
 
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(out_.path())) names.push_back(e.path().filename());
+  for (const auto& e : std::filesystem::directory_iterator(out_.path())) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"song.qlmx", "song.snd", "song.spl", "soundsData_song"}));
   EXPECT_EQ(std::filesystem::file_size(out_ / "song.qlmx"), kDatabaseHeaderSize);
