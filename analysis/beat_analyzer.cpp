@@ -15,13 +15,11 @@ bool AllocateZeroed(std::unique_ptr<T[]>& buffer, size_t count) {
   return buffer != nullptr;
 }
 
-// The last block appended goes through the FFT; its magnitudes are summed per
-// band into history row blocksFed, and each band's share of the mean is added.
-void AnalyseLatestBlock(BeatAnalyzer& a) {
+// The 32 band energies of one block of scaled samples.
+void BandEnergies(BeatAnalyzer& a, const Complex* block, double* row) {
   Complex* work = a.fftBuffer.get();
   std::fill(work, work + kBlockFrames, Complex(0.0, 0.0));
   if (a.fft && a.fft->HasTables()) {
-    const Complex* block = a.samples.get() + (a.sampleCount - kBlockFrames);
     std::copy(block, block + kBlockFrames, work);
     RunFft(*a.fft, work, kFftOrder);
   }
@@ -30,13 +28,19 @@ void AnalyseLatestBlock(BeatAnalyzer& a) {
     const double im = work[k].imag();
     a.magnitudes[k] = std::sqrt(re * re + im * im);
   }
-  double* row = a.history[a.blocksFed].get();
   int32_t bin = 0;
   for (int32_t j = 0; j < kBandCount; ++j) {
     row[j] = 0.0;
     for (int32_t b = 0; b < a.bandWidths[j]; ++b) row[j] += a.magnitudes[bin++];
     row[j] /= static_cast<double>(a.bandWidths[j]);
   }
+}
+
+// The last block appended goes through the FFT; its magnitudes are summed per
+// band into history row blocksFed, and each band's share of the mean is added.
+void AnalyseLatestBlock(BeatAnalyzer& a) {
+  double* row = a.history[a.blocksFed].get();
+  BandEnergies(a, a.samples.get() + (a.sampleCount - kBlockFrames), row);
   const auto h = static_cast<double>(a.historyLength);
   for (int32_t j = 0; j < kBandCount; ++j) a.bandMeans[j] = a.bandMeans[j] + row[j] / h;
 }
@@ -80,14 +84,17 @@ void BuildMasks(BeatAnalyzer& a) {
 }
 
 // The scalar path: the block's frames are scaled into samples, then analysed.
-void AppendAndAnalyse(BeatAnalyzer& a, const uint8_t* block) {
-  Complex* out = a.samples.get() + a.sampleCount;
+void ScaleBlock(const uint8_t* block, Complex* out) {
   for (int32_t n = 0; n < kBlockFrames; ++n) {
     // Samples are read as unsigned 16-bit numbers: -1 (0xFFFF) becomes 1.0.
     const double left = static_cast<double>(LoadU16(block + 4 * n)) / 65535.0;
     const double right = static_cast<double>(LoadU16(block + 4 * n + 2)) / 65535.0;
     out[n] = Complex(left, right);
   }
+}
+
+void AppendAndAnalyse(BeatAnalyzer& a, const uint8_t* block) {
+  ScaleBlock(block, a.samples.get() + a.sampleCount);
   a.sampleCount += kBlockFrames;
   AnalyseLatestBlock(a);
 }
@@ -211,6 +218,27 @@ void ReleaseBeatAnalyzer(BeatAnalyzer& a) {
   a.sampleCapacity = 0;
   a.sampleCount = 0;
   a.blocksFed = 0;
+}
+
+bool AnalyseSingleBlock(BeatAnalyzer& a, const uint8_t* block, double* energies, double* shares) {
+  if (block == nullptr || !a.samples || !a.fftBuffer || !a.magnitudes || a.sampleCapacity < kBlockFrames ||
+      a.historyLength <= 0) {
+    return false;
+  }
+  const auto h = static_cast<double>(a.historyLength);
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
+  if (a.vectorWork) {
+    // The vector code adds each share to a running mean; from +0.0 that sum
+    // is the share itself, bit for bit.
+    std::fill_n(shares, kBandCount, 0.0);
+    detail::AnalyseBlockAvx2(*a.vectorWork, block, a.magnitudes.get(), energies, shares, h);
+    return true;
+  }
+#endif
+  ScaleBlock(block, a.samples.get());
+  BandEnergies(a, a.samples.get(), energies);
+  for (int32_t j = 0; j < kBandCount; ++j) shares[j] = energies[j] / h;
+  return true;
 }
 
 bool AnalyseSplit(BeatAnalyzer& a, const uint8_t* splitBytes) {

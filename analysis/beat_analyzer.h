@@ -68,6 +68,14 @@ KernelChoice SetBeatAnalyzerKernel(BeatAnalyzer& analyzer, KernelChoice choice);
 // Splits n bins into b bands of increasing width; the widths total n.
 void PartitionBands(int32_t* widths, int32_t bandCount, int32_t binCount);
 
+// Analyses one block on its own, outside any split: its 32 band energies,
+// and each divided by H (the share a block adds to a band's mean), exactly as
+// FeedBeatAnalyzer computes them for a block of a split. The masks of a split
+// are then the blocks' energies compared with the sum of their shares, added
+// from 0.0 in block order. Leaves the split in progress unusable (reset
+// before feeding again). False when the analyser is not set up.
+bool AnalyseSingleBlock(BeatAnalyzer& analyzer, const uint8_t* block, double* energies, double* shares);
+
 // Resets the analyser and feeds it the first H blocks of a split; true when
 // the masks are valid.
 bool AnalyseSplit(BeatAnalyzer& analyzer, const uint8_t* splitBytes);

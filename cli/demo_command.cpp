@@ -10,6 +10,7 @@
 #include "cli/demo_sound.h"
 #include "cli/match_command.h"
 #include "cli/options.h"
+#include "cli/shared_options.h"
 #include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "platform/file.h"
@@ -19,8 +20,8 @@ namespace kestrune::cli {
 namespace {
 
 struct DemoOptions {
+  SharedOptions shared;
   std::string folder;
-  bool quiet = false;
 };
 
 bool WriteStereoWav(const std::filesystem::path& path, const std::vector<int16_t>& samples) {
@@ -46,10 +47,9 @@ Runner AddDemoCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand(
       "demo", "Synthesise a groove and a re-arranged piece of it, then find the piece in the groove");
   cmd->add_option("folder", o->folder, "Folder for the files (default: a new folder under the temporary folder)");
-  cmd->add_flag("--quiet", o->quiet, "No progress bar");
+  AddQuietFlag(*cmd, o->shared);
 
-  return [cmd, o]() -> int {
-    if (!cmd->parsed()) return -1;
+  return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
     const std::filesystem::path folder = o->folder.empty() ? NewDemoFolder() : PathFromUtf8(o->folder);
     std::error_code ec;
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
@@ -71,8 +71,7 @@ Runner AddDemoCommand(CLI::App& app) {
 
     TempoRequest tempo;
     tempo.sourcePath = source;
-    TerminalHost host(o->quiet);
-    if (host.RunProgress("Calculating BPM", TempoWorker, &tempo) == PD_SUCCEEDED) {
+    if (RunJob(host, "Calculating BPM", TempoWorker, &tempo)) {
       std::printf("estimated tempo of the source: %.1f BPM\n", tempo.tempo);
     }
     std::cout << "matching the first 4 beats of the sample, 500 ms splits, 80 % minimum similarity\n";
@@ -97,7 +96,7 @@ Runner AddDemoCommand(CLI::App& app) {
     }
     for (const auto& line : report.Summary()) std::cout << line << "\n";
     return report.AllWritten() ? kExitOk : kExitFailed;
-  };
+  });
 }
 
 }  // namespace kestrune::cli

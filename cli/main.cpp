@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "common/version.h"
 #include "platform/terminal.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   kestrune::platform::WriteStandardStreamsAsBytes();
   CLI::App app("Kestrune: finds the stretches of a recording that sound like a piece of another", "kestrune-cli");
   app.require_subcommand(1);
+  app.set_version_flag("--version", kestrune::kVersion, "Print the version and exit");
   std::vector<Runner> runners = {AddMatchCommand(app), AddMasksCommand(app), AddTempoCommand(app),
                                  AddBuildDbCommand(app), AddDemoCommand(app)};
   try {
@@ -24,6 +26,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "kestrune-cli: " << e.what() << " (run with --help for usage)\n";

@@ -8,7 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "cli/terminal_host.h"
+#include "cli/shared_options.h"
 #include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/split_geometry.h"
@@ -20,9 +20,9 @@ namespace kestrune::cli {
 namespace {
 
 struct MasksOptions {
-  std::string file, splitMs;
-  std::string threads;
-  bool json = false, quiet = false;
+  SharedOptions shared;
+  SplitLengthOptions split;
+  std::string file;
 };
 
 struct MasksJob {
@@ -52,27 +52,24 @@ Runner AddMasksCommand(CLI::App& app) {
   auto o = std::make_shared<MasksOptions>();
   CLI::App* cmd = app.add_subcommand("masks", "Print the beat mask words of every split of a WAV file");
   cmd->add_option("file", o->file, "WAV file")->required();
-  cmd->add_option("--split-ms", o->splitMs, "Split length in milliseconds (100..5000)")->required();
-  cmd->add_flag("--json", o->json, "Print JSON");
-  cmd->add_flag("--quiet", o->quiet, "No progress bar");
-  cmd->add_option("--threads", o->threads, kThreadsHelp);
+  AddSplitLengthOptions(*cmd, o->split, false, true);
+  AddJsonFlag(*cmd, o->shared);
+  AddQuietFlag(*cmd, o->shared);
+  AddThreadsOption(*cmd, o->shared);
 
-  return [cmd, o]() -> int {
-    if (!cmd->parsed()) return -1;
-    ApplyThreadsOption(o->threads);
+  return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
     MasksJob job;
     job.path = PathFromUtf8(o->file);
-    job.splitMilliseconds = RangedValue("--split-ms", o->splitMs, 100, 5000);
-    TerminalHost host(o->quiet);
+    job.splitMilliseconds = SplitLength(o->split);
     job.host = &host;
-    if (host.RunProgress("Calculating masks", MasksWorker, &job) != PD_SUCCEEDED) {
+    if (!RunJob(host, "Calculating masks", MasksWorker, &job)) {
       host.ShowMessage(kProcessFailedMessage, kCaption);
       return kExitFailed;
     }
     const SourceSplitTable& table = *job.table;
     const uint32_t blocks = SplitGeometryFor(job.splitMilliseconds).blocksPerSplit;
     auto word = [&](uint32_t i, uint32_t k) { return LoadU32(table.Masks(i) + 4 * size_t{k}); };
-    if (o->json) {
+    if (o->shared.json) {
       nlohmann::json splits = nlohmann::json::array();
       for (uint32_t i = 0; i < table.Count(); ++i) {
         nlohmann::json words = nlohmann::json::array();
@@ -88,7 +85,7 @@ Runner AddMasksCommand(CLI::App& app) {
       }
     }
     return kExitOk;
-  };
+  });
 }
 
 }  // namespace kestrune::cli

@@ -3,12 +3,13 @@
 #include <filesystem>
 
 #include "common/path_text.h"
-#include "common/split_geometry.h"
 #include "common/threads.h"
 
 namespace kestrune::cli {
 
-uint32_t RangedValue(const std::string& option, const std::string& text, uint32_t lo, uint32_t hi) {
+uint32_t RangedValue(const std::string& option, const std::string& text, const OptionRange& range) {
+  const uint32_t lo = range.low;
+  const uint32_t hi = range.high;
   uint64_t value = 0;
   bool digits = !text.empty();
   for (char c : text) {
@@ -28,14 +29,16 @@ uint32_t RangedValue(const std::string& option, const std::string& text, uint32_
 }
 
 int32_t NoteFractionIndex(const std::string& text) {
-  for (int32_t i = 0; i < static_cast<int32_t>(std::size(kNoteFractions)); ++i) {
+  for (int32_t i = 0; i < kNoteFractionCount; ++i) {
     if (text == kNoteFractions[i]) return i;
   }
-  throw UsageError("--note: expected one of 1/2, 1/4, 3/16, 1/8, 1/16");
+  std::string expected;
+  for (const char* fraction : kNoteFractions) expected += std::string(expected.empty() ? "" : ", ") + fraction;
+  throw UsageError("--note: expected one of " + expected);
 }
 
 void ApplyThreadsOption(const std::string& text) {
-  if (!text.empty()) SetWorkerThreads(RangedValue("--threads", text, 1, 1024));
+  if (!text.empty()) SetWorkerThreads(RangedValue("--threads", text, kThreadsOption));
 }
 
 std::string OutputFolder(const std::string& text) {

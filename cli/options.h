@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/options.h"
+
 namespace kestrune::cli {
 
 // A wrong option value; what() is the message to show. Exit status 2.
@@ -13,15 +15,15 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Parses text as an unsigned decimal number within lo..hi, or throws
+// Parses text as an unsigned decimal number within range, or throws
 // UsageError naming the option.
-uint32_t RangedValue(const std::string& option, const std::string& text, uint32_t lo, uint32_t hi);
+uint32_t RangedValue(const std::string& option, const std::string& text, const OptionRange& range);
 
 // "1/2", "1/4", "3/16", "1/8", "1/16" to their index, or throws UsageError.
 int32_t NoteFractionIndex(const std::string& text);
 
 // --threads: the number of threads for source preparation and tempo
-// estimation (1..1024); empty text keeps the default, one per processor.
+// estimation (kThreadsOption); empty text keeps the default, one per processor.
 void ApplyThreadsOption(const std::string& text);
 inline constexpr char kThreadsHelp[] = "Threads for the analysis (default: one per processor)";
 

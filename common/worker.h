@@ -11,6 +11,13 @@
 
 namespace kestrune {
 
+// Every job reports through its WorkerContext (SetProgressText, SetProgressPos)
+// and sees a stop request there, so any front end that runs a progress run
+// through its JobHost shows any job. Two callbacks stay in front of it
+// because the estimator and the conversion are called with them: the tempo
+// sink (TempoProgress) and the conversion's report (ReportCopyProgress), each
+// ending in SetProgressPos.
+
 // The progress window a worker reports to (a status line and a 0..100 bar).
 // Both calls are synchronous: they return once the window has taken the report,
 // and reports reach it in the order sent.

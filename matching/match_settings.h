@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/options.h"
 #include "common/worker.h"
 
 namespace kestrune {
@@ -28,10 +29,10 @@ struct MatchSettings {
   std::string outputFolder;        // plain prefix of every result path; ends with a separator
   std::filesystem::path sourcePath;  // a WAV file, or a splits database
   std::filesystem::path samplePath;
-  uint32_t splitMilliseconds = 500;  // not used with a splits database
-  uint32_t startOffset = 0;          // whole splits of the sample skipped
-  uint32_t fragmentLength = 2;       // consecutive template splits
-  uint32_t minSimilarity = 35;       // percent
+  uint32_t splitMilliseconds = kSplitMsOption.byDefault;  // not used with a splits database
+  uint32_t startOffset = kStartOffsetOption.byDefault;  // whole splits of the sample skipped
+  uint32_t fragmentLength = kFragmentLengthOption.byDefault;  // consecutive template splits
+  uint32_t minSimilarity = kMinSimilarityOption.byDefault;  // percent
   bool declick = false;
   bool separateFiles = false;        // one result file per template split
   JobHost* ownerWindow = nullptr;    // shows messages and runs the conversion

@@ -26,7 +26,7 @@ uint32_t SourceSplitCount(const WavInfo& source, const SplitGeometry& g) {
 }
 
 bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, SourceSplitTable& table,
-                         WorkerContext* context, uint32_t threads) {
+                         WorkerContext* context, uint32_t threads, const SplitDone& done) {
   const uint32_t count = table.Count();
   SplitPoolWork work;
   work.count = count;
@@ -53,6 +53,7 @@ bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, SourceSplitTab
   constexpr uint32_t kReleaseEvery = 64;
   work.finished = [&](uint32_t i) {
     SetProgressPos(context, static_cast<uint32_t>(uint64_t{i} * 100 / count));
+    if (done && !done(i)) return false;
     if ((i + 1) % kReleaseEvery == 0 || i + 1 == count) {
       const uint32_t first = (i + 1 - std::min(i + 1, kReleaseEvery + 1)) * g.framesPerSplit;
       ReleaseWavFrames(source, first, (i + 1) * g.framesPerSplit - first);

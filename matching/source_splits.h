@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "analysis/beat_analyzer.h"
@@ -35,13 +36,18 @@ class SourceSplitTable {
 // Splits of framesPerSplit frames that the source holds whole.
 uint32_t SourceSplitCount(const WavInfo& source, const SplitGeometry& g);
 
+// Called on the calling thread after each split's progress report, for
+// splits 0, 1, 2, ... in order, once the split is in the table; false stops
+// the run.
+using SplitDone = std::function<bool(uint32_t i)>;
+
 // Reads and analyses every split of the source into table on threads
 // threads (0: WorkerThreads()), each with its own analyser and buffer. The
 // percent i * 100 / count is sent from the calling thread after split i,
-// for i = 0, 1, 2, ... in order, as a serial run sends it. False when a read
-// comes back short, an analyser cannot be set up, or the run is stopped; a
-// stop is seen between splits.
+// for i = 0, 1, 2, ... in order, as a serial run sends it; then done(i), when
+// given. False when a read comes back short, an analyser cannot be set up,
+// done says no, or the run is stopped; a stop is seen between splits.
 bool PrepareSourceSplits(WavInfo& source, const SplitGeometry& g, SourceSplitTable& table,
-                         WorkerContext* context, uint32_t threads = 0);
+                         WorkerContext* context, uint32_t threads = 0, const SplitDone& done = {});
 
 }  // namespace kestrune

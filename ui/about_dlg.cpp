@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "common/version.h"
 #include "ui/app_icon.h"
 
 namespace kestrune::ui {
@@ -14,7 +15,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
   auto* icon = new QLabel(this);
   icon->setPixmap(AppIcon().pixmap(48, 48));
-  auto* name = new QLabel(QStringLiteral("Kestrune 1.0"), this);
+  auto* name = new QLabel(QStringLiteral("Kestrune ") + QString::fromUtf8(kVersion), this);
   name->setObjectName("name");
   auto* about = new QLabel(
       QStringLiteral("Finds the stretches of a recording that sound like\na piece of another, and writes them out."),

@@ -1,5 +1,6 @@
 #include "ui/tamberly_app.h"
 
+#include "common/version.h"
 #include "ui/app_icon.h"
 #include "ui/launchers.h"
 #include "ui/tamberly_dlg.h"
@@ -9,7 +10,7 @@ namespace kestrune::ui {
 
 CTamberlyApp::CTamberlyApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(kAppTitle);
-  setApplicationVersion(QStringLiteral("1.0"));
+  setApplicationVersion(QString::fromUtf8(kVersion));
   setDesktopFileName(QStringLiteral("kestrune"));
   setWindowIcon(AppIcon());
 }

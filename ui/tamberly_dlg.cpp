@@ -60,7 +60,7 @@ QString FromUser(const QString& path) { return QDir::toNativeSeparators(path); }
 }  // namespace
 
 uint32_t SplitLengthForTempo(uint32_t bpm, int32_t noteFraction) {
-  return std::clamp(SplitFromTempo(bpm, noteFraction), kMinSplitMs, kMaxSplitMs);
+  return HeldSplitFromTempo(bpm, noteFraction);
 }
 
 QString OutputFolderPrefix(const QString& folder) {
@@ -239,20 +239,20 @@ bool CTamberlyDlg::UpdateData(bool save) {
   m_nSource = m_c.source->currentIndex();
   m_strSource = m_c.sourcePath->text();
   m_strSample = m_c.sample->text();
-  if (!ReadNumber(m_c.startOffset, 0, 50000, m_nStartOffset)) return false;
-  if (!ReadNumber(m_c.fragmentLength, 1, 50, m_nFragmentLength)) return false;
-  if (!ReadNumber(m_c.minSimilarity, 1, 100, m_nMinSimilarity)) return false;
+  if (!ReadNumber(m_c.startOffset, kStartOffsetOption, m_nStartOffset)) return false;
+  if (!ReadNumber(m_c.fragmentLength, kFragmentLengthOption, m_nFragmentLength)) return false;
+  if (!ReadNumber(m_c.minSimilarity, kMinSimilarityOption, m_nMinSimilarity)) return false;
   m_bDeclick = m_c.declick->isChecked() ? 1 : 0;
-  if (!ReadNumber(m_c.splitMs, kMinSplitMs, kMaxSplitMs, m_nSplitMs)) return false;
+  if (!ReadNumber(m_c.splitMs, kSplitMsOption, m_nSplitMs)) return false;
   m_bCollect = m_c.collect->isChecked() ? 1 : 0;
   m_strOutputFolder = m_c.outputFolder->text();
   m_nSplitMode = m_c.millisecondsMode->isChecked() ? kModeMilliseconds : m_c.bpmMode->isChecked() ? kModeBpm : -1;
-  if (!ReadNumber(m_c.bpm, 10, 200, m_nBpm)) return false;
+  if (!ReadNumber(m_c.bpm, kBpmOption, m_nBpm)) return false;
   m_nNoteFraction = m_c.noteFraction->currentIndex();
   return true;
 }
 
-bool CTamberlyDlg::ReadNumber(QLineEdit* edit, uint32_t low, uint32_t high, uint32_t& value) {
+bool CTamberlyDlg::ReadNumber(QLineEdit* edit, const OptionRange& range, uint32_t& value) {
   const QString text = edit->text().trimmed();
   const bool digits = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
@@ -264,8 +264,8 @@ bool CTamberlyDlg::ReadNumber(QLineEdit* edit, uint32_t low, uint32_t high, uint
     bool fits = false;
     const qulonglong number = text.toULongLong(&fits);
     // A number too long to be held is out of range as well.
-    if (!fits || number < low || number > high) {
-      complaint = QString::fromUtf8(kOutOfRange).arg(low).arg(high);
+    if (!fits || number < range.low || number > range.high) {
+      complaint = QString::fromUtf8(kOutOfRange).arg(range.low).arg(range.high);
     } else {
       value = static_cast<uint32_t>(number);
       return true;

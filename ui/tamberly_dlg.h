@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "common/options.h"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -32,16 +34,10 @@ inline constexpr int kSourceWav = 1;
 inline constexpr int kModeMilliseconds = 0;
 inline constexpr int kModeBpm = 1;
 
-inline constexpr uint32_t kMinSplitMs = 100;
-inline constexpr uint32_t kMaxSplitMs = 5000;
-
-// The split length for a tempo and a note fraction (SplitFromTempo), kept
-// within the milliseconds field's range 100..5000. Without the limit a slow
-// tempo with a long note (10 BPM with "1/4" gives 6000) or a fast one with a
-// short note (160 BPM with "1/16" gives 93) would put a value into the field
-// that fails every later read, leaving no way to change it but closing the
-// dialog. The limit applies wherever a tempo becomes a split length: the note
-// fraction choice, "Calculate from source" and "Process.." in BPM mode.
+// The split length for a tempo and a note fraction, held within the
+// milliseconds field's range (HeldSplitFromTempo). It applies wherever a tempo
+// becomes a split length: the note fraction choice, "Calculate from source"
+// and "Process.." in BPM mode.
 uint32_t SplitLengthForTempo(uint32_t bpm, int32_t noteFraction);
 
 // The chosen output folder as a prefix of result paths: with the platform's
@@ -106,7 +102,7 @@ class CTamberlyDlg : public QDialog {
   void CreateControls();
   void OnInitDialog();
   void UpdateControls();
-  bool ReadNumber(QLineEdit* edit, uint32_t low, uint32_t high, uint32_t& value);
+  bool ReadNumber(QLineEdit* edit, const OptionRange& range, uint32_t& value);
   void Complain(const QString& text);
 
   UserPrompts& m_prompts;
@@ -117,16 +113,16 @@ class CTamberlyDlg : public QDialog {
   int32_t m_nSource = kSourceWav;
   QString m_strSource;
   QString m_strSample;
-  uint32_t m_nStartOffset = 0;
-  uint32_t m_nFragmentLength = 2;
-  uint32_t m_nMinSimilarity = 35;
+  uint32_t m_nStartOffset = kStartOffsetOption.byDefault;
+  uint32_t m_nFragmentLength = kFragmentLengthOption.byDefault;
+  uint32_t m_nMinSimilarity = kMinSimilarityOption.byDefault;
   int32_t m_bDeclick = 0;
-  uint32_t m_nSplitMs = 500;
+  uint32_t m_nSplitMs = kSplitMsOption.byDefault;
   int32_t m_bCollect = 1;
-  int32_t m_nNoteFraction = 1;
+  int32_t m_nNoteFraction = kDefaultNoteFraction;
   QString m_strOutputFolder;
   int32_t m_nSplitMode = kModeMilliseconds;
-  uint32_t m_nBpm = 120;
+  uint32_t m_nBpm = kBpmOption.byDefault;
 };
 
 }  // namespace kestrune::ui

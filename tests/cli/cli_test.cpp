@@ -9,6 +9,7 @@
 
 #include "analysis/tempo_estimator.h"
 #include "common/sample_frame.h"
+#include "common/version.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
@@ -137,6 +138,21 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndExitWithTwo) {
   }
   EXPECT_EQ(RunCli("", dir).status, 2);
   EXPECT_EQ(RunCli("match --help", dir).status, 0);
+}
+
+TEST_F(Cli, VersionAndHelpShowNumbersAsNumbers) {
+  auto o = RunCli("--version", dir);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, std::string(kVersion) + "\n");
+  o = RunCli("match --help", dir);
+  for (const char* option : {"--split-ms UINT", "--bpm UINT", "--start-offset UINT", "--fragment-length UINT",
+                             "--min-similarity UINT", "--threads UINT"}) {
+    EXPECT_NE(o.out.find(option), std::string::npos) << option << "\n" << o.out;
+  }
+  // Read as numbers by the command, not by the parser: its message stays.
+  o = RunCli("match " + Files() + Out() + " --split-ms 1e3", dir);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("--split-ms: Please enter a positive integer."), std::string::npos) << o.err;
 }
 
 TEST_F(Cli, FailedJobsAndUnwritableResultsExitWithOne) {

@@ -8,7 +8,7 @@
 #include "fuzz/fuzz_support.h"
 #include "hostile/hostile_cases.h"
 #include "storage/splits_database.h"
-#include "storage/splits_database_writer.h"
+#include "matching/database_build_job.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "matching/match_settings.h"
 #include "matching/match_workers.h"
 #include "storage/splits_database.h"
-#include "storage/splits_database_writer.h"
+#include "matching/database_build_job.h"
 #include "support/recording_host.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"

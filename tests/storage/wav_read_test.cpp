@@ -275,5 +275,25 @@ TEST(WavOpen, RefusesFilesOver4GiB) {
   ExpectClosed(info);
 }
 
+// Released frames of a mapped WAV file read the same as before.
+TEST(MappedRelease, ReleasedFramesReadTheSameAgain) {
+  test::TempDir dir;
+  const auto data = test::NoiseBytes(4 * 300000, 6);
+  test::WriteBytes(dir / "a.wav", test::PcmWav(data));
+  WavInfo info;
+  ASSERT_TRUE(OpenWavFile(info, dir / "a.wav", true));
+  std::vector<uint8_t> frames(data.size());
+  ASSERT_EQ(ReadWavFrames(info, frames.data(), 0, 300000), 300000u);
+  ASSERT_EQ(frames, data);
+  ReleaseWavFrames(info, 1000, 200000);
+  ReleaseWavFrames(info, 0, 4000000);     // beyond the end: up to the end
+  ReleaseWavFrames(info, 400000, 10);     // wholly beyond: nothing
+  std::fill(frames.begin(), frames.end(), 0);
+  ASSERT_EQ(ReadWavFrames(info, frames.data(), 0, 300000), 300000u);
+  EXPECT_EQ(frames, data);
+  // The header before the data is untouched.
+  EXPECT_EQ(std::memcmp(info.view.data(), "RIFF", 4), 0);
+}
+
 }  // namespace
 }  // namespace kestrune

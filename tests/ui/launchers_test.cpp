@@ -15,9 +15,10 @@
 #include <random>
 
 #include "matching/match_settings.h"
-#include "storage/splits_database_writer.h"
+#include "matching/database_build_job.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
+#include "left_windows.h"
 #include "test_prompts.h"
 #include "ui/launchers.h"
 #include "ui/tamberly_dlg.h"
@@ -132,6 +133,8 @@ class LaunchersTest : public QObject {
     delete launchers;
     delete prompts;
     delete dir;
+    const QString left = LeftTopLevelWindows();
+    QVERIFY2(left.isEmpty(), qPrintable("windows left open:\n" + left));
   }
 
   void processWritesTheResultFile() {

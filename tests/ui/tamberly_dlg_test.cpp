@@ -14,6 +14,7 @@
 
 #include <optional>
 
+#include "left_windows.h"
 #include "test_prompts.h"
 #include "ui/about_dlg.h"
 #include "ui/launchers.h"
@@ -94,6 +95,8 @@ class TamberlyDlgTest : public QObject {
     delete dlg;
     delete launchers;
     delete prompts;
+    const QString left = LeftTopLevelWindows();
+    QVERIFY2(left.isEmpty(), qPrintable("windows left open:\n" + left));
   }
 
   void firstStartShowsTheDefaults() {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "left_windows.h"
 #include "test_prompts.h"
 #include "ui/qt_job_host.h"
 #include "ui/up_dialog.h"
@@ -118,6 +119,11 @@ class UpDialogTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void cleanup() {
+    const QString left = LeftTopLevelWindows();
+    QVERIFY2(left.isEmpty(), qPrintable("windows left open:\n" + left));
+  }
+
   void reportsArriveInOrderBeforeTheWorkerGoesOn() {
     Job job;
     CUPDialog dialog(nullptr, false, QStringLiteral("Processing sound."), ReportingWorker, &job);

@@ -1,4 +1,4 @@
-#include "storage/splits_database_writer.h"
+#include "matching/database_build_job.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include "analysis/beat_analyzer.h"
 #include "common/sample_frame.h"
 #include "storage/splits_database.h"
+#include "support/recording_host.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 
@@ -41,7 +42,7 @@ std::map<std::string, std::vector<uint8_t>> Snapshot(const path& root) {
   return files;
 }
 
-class DatabaseWriterTest : public ::testing::Test {
+class DatabaseBuildJobTest : public ::testing::Test {
  protected:
   path Source(uint32_t frames, uint32_t seed = 1) {
     source_ = test::FrameBytes(Signal(frames, seed));
@@ -56,28 +57,35 @@ class DatabaseWriterTest : public ::testing::Test {
     r.outputPath = out_ / "song.qlmx";
     return r;
   }
-  bool Build(const DatabaseBuildRequest& r, const BuildProgress& progress = nullptr) {
-    return BuildSplitsDatabase(r, progress, error_);
+  // Runs the build as a progress run that window_ records; the run is asked
+  // to stop once stopAfter positions were reported (0: never).
+  bool Build(const DatabaseBuildRequest& r, size_t stopAfter = 0) {
+    DatabaseBuildJob job{r, {}};
+    WorkerContext context;
+    window_ = {};
+    window_.onReport = [&] {
+      if (stopAfter != 0 && window_.positions.size() >= stopAfter) context.bTerminate.store(true);
+    };
+    const int code = test::RunRecorded(DatabaseBuildWorker, &job, window_, &context);
+    error_ = job.error;
+    return code == PD_SUCCEEDED;
   }
 
   TempDir in_;
   TempDir out_;
   std::vector<uint8_t> source_;
   std::string error_;
+  test::RecordingProgress window_;
 };
 
-TEST_F(DatabaseWriterTest, RoundTripGivesTheSourceSplitsAndTheirMasks) {
+TEST_F(DatabaseBuildJobTest, RoundTripGivesTheSourceSplitsAndTheirMasks) {
   // 100 ms: 4410 frames and 4 blocks per split; 7 whole splits and a rest.
   DatabaseBuildRequest request = Request(Source(7 * 4410 + 1000));
   request.splitsPerDataFile = 3;
-  std::vector<std::pair<uint32_t, uint32_t>> reports;
-  ASSERT_TRUE(Build(request, [&](uint32_t done, uint32_t total) {
-    reports.push_back({done, total});
-    return true;
-  })) << error_;
-  ASSERT_EQ(reports.size(), 8u);
-  EXPECT_EQ(reports.front(), std::make_pair(0u, 7u));
-  EXPECT_EQ(reports.back(), std::make_pair(7u, 7u));
+  ASSERT_TRUE(Build(request)) << error_;
+  // The reports of a match's source preparation: i * 100 / 7 after split i.
+  EXPECT_EQ(window_.texts, std::vector<std::string>{kAnalysingSourceSplits});
+  EXPECT_EQ(window_.positions, (std::vector<uint32_t>{0, 14, 28, 42, 57, 71, 85}));
 
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(out_.path())) names.push_back(e.path().filename().string());
@@ -112,7 +120,7 @@ TEST_F(DatabaseWriterTest, RoundTripGivesTheSourceSplitsAndTheirMasks) {
   }
 }
 
-TEST_F(DatabaseWriterTest, SourceWithoutAWholeSplitGivesAnEmptyDatabase) {
+TEST_F(DatabaseBuildJobTest, SourceWithoutAWholeSplitGivesAnEmptyDatabase) {
   DatabaseBuildRequest request = Request(Source(4409));
   request.name = "Sång";
   ASSERT_TRUE(Build(request)) << error_;
@@ -124,7 +132,7 @@ TEST_F(DatabaseWriterTest, SourceWithoutAWholeSplitGivesAnEmptyDatabase) {
   EXPECT_EQ(db.dataFileCount, 0u);
 }
 
-TEST_F(DatabaseWriterTest, RefusedRequestsWriteNothing) {
+TEST_F(DatabaseBuildJobTest, RefusedRequestsWriteNothing) {
   const path good = Source(5000);
   const path mono = in_ / "mono.wav";
   test::WavBuilder wav;
@@ -152,14 +160,14 @@ TEST_F(DatabaseWriterTest, RefusedRequestsWriteNothing) {
   EXPECT_TRUE(Build(requests[7])) << error_;
 }
 
-TEST_F(DatabaseWriterTest, ExistingDatabaseIsReplacedOnlyByACompleteOne) {
+TEST_F(DatabaseBuildJobTest, ExistingDatabaseIsReplacedOnlyByACompleteOne) {
   DatabaseBuildRequest first = Request(Source(7 * 4410), 100);
   first.splitsPerDataFile = 2;
   ASSERT_TRUE(Build(first)) << error_;
   const auto before = Snapshot(out_.path());
 
   DatabaseBuildRequest second = Request(Source(5 * 8820, 2), 200);
-  EXPECT_FALSE(Build(second, [](uint32_t done, uint32_t) { return done < 3; }));
+  EXPECT_FALSE(Build(second, 3));
   EXPECT_EQ(error_, "stopped");
   EXPECT_EQ(Snapshot(out_.path()), before);
 

@@ -1,0 +1,34 @@
+// The per-candidate work of the search: a candidate's masks from the band
+// energies of its blocks, and the bits in which two runs of masks differ.
+#pragma once
+
+#include <cstdint>
+
+namespace kestrune {
+
+// The band energies of recent blocks, kept in a ring of slots: slot i holds
+// 32 energies at energies + 32 * i and their shares of a mean (energy / H)
+// at shares + 32 * i.
+struct EnergyRing {
+  const double* energies = nullptr;
+  const double* shares = nullptr;
+  uint32_t slots = 0;
+};
+
+// The H mask words of the candidate whose blocks lie in the slots first,
+// first + step, first + 2 * step, ... (modulo the ring's slots): each band's
+// mean is the sum of the blocks' shares added from 0.0 in block order, and
+// bit j of block i is set when that mean is at or below the block's energy,
+// as the beat analyser sets it.
+void CandidateMasks(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks);
+
+// Bits in which a[0..n) and b[0..n) differ.
+uint32_t DifferingBits(const uint32_t* a, const uint32_t* b, uint32_t n);
+
+namespace detail {
+// The AVX2 forms of the above (find_kernels_avx2.cpp).
+void CandidateMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks);
+uint32_t DifferingBitsAvx2(const uint32_t* a, const uint32_t* b, uint32_t n);
+}  // namespace detail
+
+}  // namespace kestrune

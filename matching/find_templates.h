@@ -1,0 +1,34 @@
+// The fragment of the sample as the search compares it: templates, each the
+// masks of a split-long run of blocks, and which of their blocks are silent.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "analysis/beat_analyzer.h"
+#include "matching/find_source.h"
+
+namespace kestrune {
+
+struct FindTemplates {
+  uint32_t count = 0;              // templates
+  uint32_t blocks = 0;             // H: blocks per template
+  std::vector<uint32_t> masks;     // count * blocks words, template 0 first
+  std::vector<uint8_t> silent;     // count * blocks: 1 where all 1024 frames are zero
+  std::vector<uint32_t> silentBlocks;  // per template
+  // Block pairs compared when no candidate block is silent.
+  uint64_t AudibleBlocks() const;
+  const uint32_t* Masks(uint32_t t) const { return masks.data() + size_t{t} * blocks; }
+  const uint8_t* Silent(uint32_t t) const { return silent.data() + size_t{t} * blocks; }
+};
+
+// True when all 1024 frames of the block are zero.
+bool SilentBlock(const uint8_t* block);
+
+// Analyses count templates of the sample, template t from frame
+// first + t * spacing, each as a split of analyzer's H blocks starting there.
+// False when the sample does not hold them all.
+bool AnalyseTemplates(FindAudio& sample, uint64_t first, uint64_t spacing, uint32_t count, BeatAnalyzer& analyzer,
+                      FindTemplates& out);
+
+}  // namespace kestrune

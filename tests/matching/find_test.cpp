@@ -1,0 +1,204 @@
+// The search for a piece anywhere: candidate masks off the split grid are
+// the analyser's own, scores are the sums the rules give, and silence,
+// several sources and databases behave.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "analysis/beat_analyzer.h"
+#include "analysis/kernels.h"
+#include "matching/find_kernels.h"
+#include "matching/find_request.h"
+#include "matching/find_templates.h"
+#include "matching/similarity.h"
+#include "matching/database_build_job.h"
+#include "support/temp_dir.h"
+#include "support/test_music.h"
+#include "support/wav_builder.h"
+
+namespace kestrune {
+namespace {
+
+using test::TempDir;
+
+std::vector<uint8_t> Bytes(const std::vector<int16_t>& samples) { return test::FrameBytes(samples); }
+
+// The masks the analyser gives for a split starting at frame p.
+std::vector<uint32_t> SplitMasks(const std::vector<uint8_t>& frames, size_t p, int32_t h) {
+  BeatAnalyzer a;
+  EXPECT_EQ(SetupBeatAnalyzer(a, h), 1);
+  EXPECT_TRUE(AnalyseSplit(a, frames.data() + p * 4));
+  return std::vector<uint32_t>(a.beatMasks.get(), a.beatMasks.get() + h);
+}
+
+class KernelRestore : public ::testing::Test {
+ protected:
+  void TearDown() override { SetKernelChoice(DefaultKernel()); }
+  static KernelChoice DefaultKernel() { return Avx2Available() ? KernelChoice::Avx2 : KernelChoice::Scalar; }
+};
+
+using FindMasks = KernelRestore;
+
+// Blocks analysed one by one at a hop and combined into a candidate give the
+// analyser's masks for a split starting there, on the grid and off it, with
+// either kernel; a silent stretch included.
+TEST_F(FindMasks, CandidateMasksFromSingleBlocksAreTheAnalysersBitForBit) {
+  auto music = test::MakeTestMusic(4.0, 7);
+  std::fill(music.begin() + 2 * 70000, music.begin() + 2 * 76000, int16_t{0});
+  const auto frames = Bytes(music);
+  const int32_t h = 21;  // 500 ms
+  const uint32_t hop = 128, step = kBlockFrames / hop;
+  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2}) {
+    if (kernel == KernelChoice::Avx2 && !Avx2Available()) continue;
+    SetKernelChoice(kernel);
+    BeatAnalyzer single;
+    ASSERT_EQ(SetupBeatAnalyzer(single, h), 1);
+    const uint32_t slots = (h - 1) * step + 1;
+    std::vector<double> energies(slots * 32), shares(slots * 32);
+    for (size_t p : {size_t{0}, size_t{22050 / hop * hop}, size_t{128 * 37}, size_t{128 * 401}, size_t{22050 * 3}}) {
+      // A ring filled from the candidate's first block on, as the scan fills it.
+      for (uint32_t b = 0; b < slots; ++b) {
+        ASSERT_TRUE(AnalyseSingleBlock(single, frames.data() + (p + size_t{b} * hop) * 4, &energies[b * 32], &shares[b * 32]));
+      }
+      std::vector<uint32_t> masks(h);
+      CandidateMasks(EnergyRing{energies.data(), shares.data(), slots}, 0, step, h, masks.data());
+      EXPECT_EQ(masks, SplitMasks(frames, p, h)) << "frame " << p << " kernel " << static_cast<int>(kernel);
+    }
+  }
+}
+
+class FindSearch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    music = test::MakeTestMusic(40.0, 3);
+    test::WriteBytes(dir / "source.wav", test::StereoWav(music));
+    request.sources = {dir / "source.wav"};
+    request.samplePath = dir / "sample.wav";
+    request.outputFolder = (dir / "out").string() + "/";
+    std::filesystem::create_directory(dir / "out");
+  }
+  // A sample holding the source's frames [first, first + frames).
+  void CutSample(size_t first, size_t frames, double gain = 1.0) {
+    std::vector<int16_t> cut(music.begin() + 2 * first, music.begin() + 2 * (first + frames));
+    for (auto& v : cut) v = static_cast<int16_t>(v * gain);
+    test::WriteBytes(dir / "sample.wav", test::StereoWav(cut));
+  }
+  TempDir dir;
+  std::vector<int16_t> music;
+  FindRequest request;
+  FindResult result;
+};
+
+// The best start is the true one within half a hop, its agreement is the sum
+// of the analyser's masks compared at the reported frame, and it is confident
+// while the next best are not.
+TEST_F(FindSearch, FindsAPieceCutOffTheGridWithTheAnalysersScore) {
+  const size_t truth = 22050 * 17 + 5000 + 37;
+  CutSample(truth, 22050 * 4);
+  request.fragmentLength = 4;
+  request.top = 3;
+  ASSERT_TRUE(RunFind(request, result, nullptr)) << result.failure;
+  ASSERT_FALSE(result.matches.empty());
+  const FindMatch& best = result.matches.front();
+  EXPECT_LE(best.frame > truth ? best.frame - truth : truth - best.frame, 64u);
+  EXPECT_TRUE(best.confident);
+  EXPECT_EQ(result.matches.size(), 1u) << "only the true place is confident";
+
+  const auto source = Bytes(music);
+  const auto sample = Bytes(std::vector<int16_t>(music.begin() + 2 * truth, music.end()));
+  uint32_t agreement = 0;
+  for (uint32_t j = 0; j < 4; ++j) {
+    const auto t = SplitMasks(sample, j * 21 * 1024, 21);
+    const auto c = SplitMasks(source, best.comparedFrame + j * 21 * 1024, 21);
+    std::vector<uint8_t> cb(c.size() * 4);
+    std::memcpy(cb.data(), c.data(), cb.size());
+    agreement += MaskAgreement(t.data(), cb.data(), 21);
+  }
+  EXPECT_EQ(best.agreement, agreement);
+  EXPECT_EQ(best.bits, 4u * 21 * 32);
+  EXPECT_DOUBLE_EQ(best.similarity, agreement * 100.0 / (4 * 21 * 32));
+}
+
+// Silent blocks are left out of the comparison: a fragment straddling the
+// edge of a silence is still found, with fewer bits; a silent fragment fails.
+TEST_F(FindSearch, SilenceIsNotCompared) {
+  std::fill(music.begin() + 2 * 300000, music.begin() + 2 * 400000, int16_t{0});
+  test::WriteBytes(dir / "source.wav", test::StereoWav(music));
+  const size_t truth = 300000 - 22050 - 1000;  // the second split runs into the silence
+  CutSample(truth, 22050 * 2);
+  ASSERT_TRUE(RunFind(request, result, nullptr)) << result.failure;
+  ASSERT_FALSE(result.matches.empty());
+  EXPECT_NEAR(static_cast<double>(result.matches[0].frame), static_cast<double>(truth), 64.0);
+  EXPECT_LT(result.matches[0].bits, 2u * 21 * 32);
+  EXPECT_GE(result.matches[0].bits, 21u * 32);
+
+  CutSample(320000, 22050 * 2);
+  EXPECT_FALSE(RunFind(request, result, nullptr));
+  EXPECT_NE(result.failure.find("silence"), std::string::npos) << result.failure;
+}
+
+// A folder is searched file by file, an unreadable file among them reported
+// and skipped; the match comes from the file that holds the piece.
+TEST_F(FindSearch, SeveralSourcesAndAFolderWithAnUnreadableFile) {
+  std::filesystem::create_directories(dir / "lib" / "sub");
+  test::WriteBytes(dir / "lib" / "a.wav", test::StereoWav(test::MakeTestMusic(20.0, 11)));
+  test::WriteBytes(dir / "lib" / "b_broken.wav", {'R', 'I', 'F', 'F', 1, 2});
+  test::WriteBytes(dir / "lib" / "notes.txt", {'x'});
+  std::filesystem::copy_file(dir / "source.wav", dir / "lib" / "sub" / "c.WAV");
+  CutSample(22050 * 9 + 777, 22050 * 2);
+  request.sources = {dir / "lib", dir / "missing.wav"};
+  ASSERT_TRUE(RunFind(request, result, nullptr)) << result.failure;
+  ASSERT_EQ(result.sources.size(), 4u);
+  EXPECT_EQ(result.sources[0].path.filename(), "a.wav");
+  EXPECT_TRUE(result.sources[0].error.empty());
+  EXPECT_EQ(result.sources[1].path.filename(), "b_broken.wav");
+  EXPECT_FALSE(result.sources[1].error.empty());
+  EXPECT_FALSE(result.sources[1].frames.has_value());
+  EXPECT_EQ(result.sources[2].path.filename(), "c.WAV");
+  EXPECT_FALSE(result.sources[3].error.empty());
+  ASSERT_FALSE(result.matches.empty());
+  EXPECT_EQ(result.matches[0].source, 2u);
+  EXPECT_TRUE(result.matches[0].confident) << result.matches[0].z << " " << result.matches[0].similarity;
+  EXPECT_NEAR(static_cast<double>(result.matches[0].frame), 22050.0 * 9 + 777, 64.0);
+  EXPECT_EQ(result.startsSearched, result.sources[0].starts + result.sources[2].starts);
+
+  request.sources = {dir / "lib" / "b_broken.wav"};
+  EXPECT_FALSE(RunFind(request, result, nullptr));
+  EXPECT_FALSE(result.searched);
+}
+
+// A database is searched by shifting the sample: a piece cut between its
+// splits is found at its frame in the WAV the database was built from, and
+// written as the records from there.
+TEST_F(FindSearch, DatabaseSourceThroughSampleShifts) {
+  DatabaseBuildRequest build;
+  build.sourcePath = dir / "source.wav";
+  build.splitMilliseconds = 500;
+  build.outputPath = dir / "db" / "song.qlmx";
+  std::filesystem::create_directories(dir / "db");
+  std::string error;
+  ASSERT_TRUE(BuildSplitsDatabase(build, nullptr, error)) << error;
+  const size_t truth = 22050 * 30 + 9000;
+  CutSample(truth, 22050 * 3, 0.5);
+  request.database = dir / "db" / "song.qlmx";
+  request.fragmentLength = 3;
+  request.write = true;
+  ASSERT_TRUE(RunFind(request, result, nullptr)) << result.failure;
+  ASSERT_FALSE(result.matches.empty());
+  const FindMatch& best = result.matches[0];
+  EXPECT_TRUE(best.confident);
+  EXPECT_NEAR(static_cast<double>(best.frame), static_cast<double>(truth), 64.0);
+  EXPECT_EQ(best.record, (best.comparedFrame + 22049) / 22050);
+  EXPECT_EQ(best.bits, 2u * 21 * 32);
+  ASSERT_TRUE(best.file.has_value());
+  const auto written = test::ReadBytes(*best.file);
+  const auto source = Bytes(music);
+  ASSERT_EQ(written.size(), 44u + 3 * 22050 * 4);
+  EXPECT_TRUE(std::equal(written.begin() + 44, written.end(), source.begin() + size_t{best.record} * 22050 * 4));
+
+  request.fragmentLength = 1;
+  EXPECT_FALSE(RunFind(request, result, nullptr));
+}
+
+}  // namespace
+}  // namespace kestrune
