@@ -16,6 +16,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# pkg-config sees only libraries built for the target, never the build machine's.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${KESTRUNE_MINGW_PREFIX}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+
 # kestrune-cli.exe runs alone: libgcc, libstdc++ and winpthread linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 

@@ -35,7 +35,8 @@ fi
 launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" > /dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_WITH_CONVERT=OFF -DKESTRUNE_BUILD_UI=OFF \
+  -DKESTRUNE_BUILD_BENCH=OFF "${launcher[@]}" > /dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # Wine keeps its own Windows installation inside the build folder; the first

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/utf16.h"
 #include "storage/splits_database.h"

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "analysis/tempo_estimator.h"
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/version.h"
 #include "support/child_process.h"
@@ -201,6 +202,28 @@ TEST_F(Cli, MasksOfTheFormulaSignalMatchTheRecordedWords) {
   const auto text = RunCli("masks '" + (dir / "golden.wav").string() + "' --split-ms 100", dir);
   ASSERT_EQ(text.status, 0);
   EXPECT_EQ(text.out.substr(0, 40), "0: 064D8400 69A238A9 D9D96B57 D43E67DE\n1");
+}
+
+// Names outside ASCII and the system's code page reach the files and come
+// back in the report unchanged (Windows passes them as UTF-16).
+TEST_F(Cli, FileNamesInAnyScriptWork) {
+  const std::filesystem::path folder = dir / "R\xC3\xA9sultats \xE2\x99\xAB \xE6\x9B\xB2";  // "Résultats ♫ 曲"
+  auto in = [&](const std::string& name) { return folder / PathFromUtf8(name); };
+  std::filesystem::create_directory(folder);
+  std::filesystem::copy_file(dir / "sample.wav", in("\xC3\x9C" "ber.wav"));  // "Über.wav"
+  const auto o = RunCli("match --source '" + Utf8Of(dir / "source.wav") + "' --sample '" +
+                            Utf8Of(in("\xC3\x9C" "ber.wav")) + "' --output '" + Utf8Of(folder) +
+                            "' --split-ms 100 --min-similarity 100 --json",
+                        dir);
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(nlohmann::json::parse(o.out)["templates"][0]["file"], Utf8Of(in("\xC3\x9C" "ber_rest.wav")));
+  EXPECT_EQ(std::filesystem::file_size(in("\xC3\x9C" "ber_rest.wav")), 44u + 2 * 17640);
+
+  const auto db = RunCli("build-db --source '" + Utf8Of(in("\xC3\x9C" "ber.wav")) + "' --split-ms 100 --output '" +
+                             Utf8Of(in("\xC3\xA9t\xC3\xA9.qlmx")) + "' --quiet",  // "été.qlmx"
+                         dir);
+  ASSERT_EQ(db.status, 0) << db.err;
+  EXPECT_TRUE(std::filesystem::is_directory(in("soundsData_\xC3\xA9t\xC3\xA9")));
 }
 
 TEST_F(Cli, DemoFindsThePieceInTheGroove) {
