@@ -13,11 +13,13 @@ using Runner = std::function<int()>;
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNothingFound = 3;  // find: the search ran but found nothing confident
 
 Runner AddMatchCommand(CLI::App& app);
 Runner AddMasksCommand(CLI::App& app);
 Runner AddDemoCommand(CLI::App& app);
 Runner AddTempoCommand(CLI::App& app);
 Runner AddBuildDbCommand(CLI::App& app);
+Runner AddFindCommand(CLI::App& app);
 
 }  // namespace kestrune::cli

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   CLI::App app("Kestrune: finds the stretches of a recording that sound like a piece of another", "kestrune-cli");
   app.require_subcommand(1);
   app.set_version_flag("--version", kestrune::kVersion, "Print the version and exit");
-  std::vector<Runner> runners = {AddMatchCommand(app), AddMasksCommand(app), AddTempoCommand(app),
+  std::vector<Runner> runners = {AddMatchCommand(app), AddFindCommand(app), AddMasksCommand(app), AddTempoCommand(app),
                                  AddBuildDbCommand(app), AddDemoCommand(app)};
   try {
     // UTF-8 throughout, whatever the system's own encoding of the arguments.

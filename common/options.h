@@ -27,6 +27,12 @@ inline constexpr OptionRange kSplitsPerFileOption{1, 1000000, 1000};  // splits 
 // Threads for the analysis; 0 as the default stands for one per processor.
 inline constexpr OptionRange kThreadsOption{1, 1024, 0};
 
+// The search for a piece anywhere.
+inline constexpr OptionRange kFindTopOption{1, 100, 5};  // confident matches reported at most
+inline constexpr uint32_t kFindHops[] = {1024, 512, 256, 128, 64};  // frames between candidate starts
+inline constexpr uint32_t kDefaultFindHop = 128;
+inline constexpr double kDefaultFindMinScore = 6.0;
+
 // Split lengths the analysis itself can take (a splits database may hold any
 // of them): below 24 ms a split holds no whole 1024-frame analysis block,
 // beyond 97391 ms milliseconds * 44100 no longer fits in 32 bits.

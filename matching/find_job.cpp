@@ -194,6 +194,8 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     status.starts = stats.starts;
     status.meanSimilarity = stats.mean;
     status.deviation = stats.deviation;
+    status.median = stats.median;
+    status.lowerDeviation = stats.lowerDeviation;
     result.startsSearched += stats.starts;
     const StartLayout layout = WavStartLayout(count, request.hop);
     if (request.curvePoints > 0) {
@@ -248,6 +250,8 @@ bool SearchDatabase(const FindRequest& request, SplitsDatabase& db, const Fragme
   s.starts = stats.starts;
   s.meanSimilarity = stats.mean;
   s.deviation = stats.deviation;
+  s.median = stats.median;
+  s.lowerDeviation = stats.lowerDeviation;
   result.startsSearched = stats.starts;
   const StartLayout layout = DatabaseLayout(starts, g.framesPerSplit, request.hop);
   if (request.curvePoints > 0 && s.frames) {
@@ -269,7 +273,7 @@ bool ValidFindHop(uint32_t hop) { return std::find(std::begin(kFindHops), std::e
 bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* context) {
   result = FindResult{};
   if (!ValidFindHop(request.hop)) return Fail(result, "the hop must be 1024, 512, 256, 128 or 64 frames");
-  if (request.top == 0 || request.top > kMaxFindTop) return Fail(result, "the number of matches must be 1 to 100");
+  if (request.top == 0 || !kFindTopOption.Holds(request.top)) return Fail(result, "the number of matches must be 1 to 100");
   if (request.fragmentLength == 0) return Fail(result, "the fragment needs at least one split");
   if (!std::isfinite(request.minScore)) return Fail(result, "the minimum score must be a number");
   const bool fromDatabase = !request.database.empty();
@@ -325,7 +329,7 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
 
   result.scoreAllowance = ScoreAllowance(result.startsSearched);
   for (FindMatch& m : candidates) {
-    m.score = m.z - result.scoreAllowance;
+    m.score = m.lowerZ - result.scoreAllowance;
     m.confident = m.score >= request.minScore;
   }
   std::stable_sort(candidates.begin(), candidates.end(), [](const FindMatch& a, const FindMatch& b) { return a.score > b.score; });

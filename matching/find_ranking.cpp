@@ -58,6 +58,24 @@ SimilarityStats ComputeStats(const StartScores& scores, uint32_t allPairs) {
     squares += d * d;
   }
   stats.deviation = std::sqrt(squares / static_cast<double>(stats.starts));
+  // The quantiles from a histogram of similarities in steps of 1/100 %.
+  constexpr int kBins = 10001;
+  std::vector<uint64_t> histogram(kBins, 0);
+  for (size_t i = 0; i < scores.Count(); ++i) {
+    if (!scores.Compared(i, allPairs)) continue;
+    histogram[std::clamp(static_cast<int>(scores.Similarity(i) * 100.0 + 0.5), 0, kBins - 1)]++;
+  }
+  const auto quantile = [&](double q) {
+    const auto wanted = static_cast<uint64_t>(q * static_cast<double>(stats.starts));
+    uint64_t seen = 0;
+    for (int b = 0; b < kBins; ++b) {
+      seen += histogram[b];
+      if (seen > wanted) return b / 100.0;
+    }
+    return 100.0;
+  };
+  stats.median = quantile(0.5);
+  stats.lowerDeviation = stats.median - quantile(0.158655);
   return stats;
 }
 
@@ -96,6 +114,7 @@ std::vector<FindMatch> PickBestStarts(StartScores& scores, uint32_t allPairs, co
     m.bits = 32u * scores.pairs[best];
     m.similarity = scores.Similarity(best);
     m.z = stats.deviation > 0.0 ? (m.similarity - stats.mean) / stats.deviation : 0.0;
+    m.lowerZ = stats.lowerDeviation > 0.0 ? (m.similarity - stats.median) / stats.lowerDeviation : 0.0;
     m.record = static_cast<uint32_t>(best);  // the start's index until the caller says otherwise
     picked.push_back(m);
     layout.near(m.comparedFrame, window, [&](uint64_t i) {

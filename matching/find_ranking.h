@@ -32,6 +32,10 @@ struct SimilarityStats {
   uint64_t starts = 0;   // compared starts
   double mean = 0.0;
   double deviation = 0.0;  // population
+  // The median, and how far it lies above the lower 15.87 % point: the
+  // deviation the lower half of the similarities alone shows.
+  double median = 0.0;
+  double lowerDeviation = 0.0;
 };
 
 // allPairs: the block pairs of a start with nothing silent.

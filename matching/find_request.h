@@ -15,12 +15,6 @@
 
 namespace kestrune {
 
-inline constexpr uint32_t kFindHops[] = {1024, 512, 256, 128, 64};
-inline constexpr uint32_t kDefaultFindHop = 128;
-inline constexpr uint32_t kDefaultFindTop = 5;
-inline constexpr uint32_t kMaxFindTop = 100;
-inline constexpr double kDefaultFindMinScore = 6.0;
-
 // True for a hop the search accepts (one of kFindHops).
 bool ValidFindHop(uint32_t hop);
 
@@ -43,7 +37,7 @@ struct FindRequest {
   uint32_t startOffset = kStartOffsetOption.byDefault;  // whole splits of the sample skipped
   uint32_t fragmentLength = kFragmentLengthOption.byDefault;  // F: templates in the fragment
   uint32_t hop = kDefaultFindHop;    // frames between candidate starts
-  uint32_t top = kDefaultFindTop;    // confident matches reported at most
+  uint32_t top = kFindTopOption.byDefault;    // confident matches reported at most
   double minScore = kDefaultFindMinScore;
   uint32_t threads = 0;              // 0: WorkerThreads()
   // Writing: each confident match as NAME_found_NN.wav in outputFolder
@@ -65,6 +59,8 @@ struct FindSourceStatus {
   uint64_t starts = 0;               // starts compared (silent ones left out)
   double meanSimilarity = 0.0;       // over those starts, percent
   double deviation = 0.0;            // population standard deviation, percent
+  double median = 0.0;               // percent
+  double lowerDeviation = 0.0;       // the median less the lower 15.87 % point
   // curvePoints values in percent, -1 where a stretch holds no start.
   std::vector<float> curve;
 };
@@ -78,6 +74,11 @@ struct FindMatch {
   uint32_t bits = 0;        // mask bits compared
   double similarity = 0.0;  // agreement * 100 / bits
   double z = 0.0;           // (similarity - mean) / deviation over the source's starts
+  // (similarity - median) / the deviation of the lower half of the source's
+  // starts: the upper half holds related material (beat-aligned and
+  // repeated passages, the match's own neighbourhood), which inflates a
+  // plain deviation.
+  double lowerZ = 0.0;
   double score = 0.0;       // the confidence score compared with minScore
   bool confident = false;
   std::optional<std::filesystem::path> file;  // written result

@@ -188,6 +188,43 @@ TEST_F(HostileWav, AsTheSampleOfAMatch) {
   }
 }
 
+// The search for a piece anywhere, with the case as its source: a file that
+// cannot be read is named and skipped (no source left: status 1); one that
+// reads is searched, and a written match holds the source's own bytes.
+TEST_F(HostileWav, AsTheSourceOfAFind) {
+  for (const WavCase& c : WavCases()) {
+    SCOPED_TRACE(c.name);
+    const path file = Place(c, dir / "in");
+    const ChildOutcome o = Cli({"find", "--source", file.string(), "--sample", In("sample.wav").string(), "--split-ms",
+                                "100", "--fragment-length", "1", "--write", "--output", Out(), "--json", "--quiet"});
+    ExpectCleanRun(o);
+    if (c.reading != Reading::Frames) {
+      EXPECT_EQ(o.status, 1) << o.Describe();
+      // A folder is searched for WAV files inside; this one holds none.
+      EXPECT_TRUE(Has(o.err, c.entry == Entry::Folder ? "no WAV file in the sources given" : "(skipped)")) << o.err;
+      EXPECT_TRUE(o.out.empty());
+      EXPECT_TRUE(NamesIn(dir / "out").empty());
+    } else {
+      ASSERT_TRUE(o.status == 0 || o.status == 3) << o.Describe();
+      const auto report = nlohmann::json::parse(o.out);
+      EXPECT_EQ(report["sources"][0]["frames"], c.frames);
+      if (c.frames < 4 * 1024) {
+        EXPECT_TRUE(report["matches"].empty());
+      }
+      for (const auto& m : report["matches"]) {
+        if (!m["confident"].get<bool>()) continue;
+        const size_t at = c.dataOffset + size_t{m["frame"].get<uint32_t>()} * 4;
+        const size_t bytes = std::min<size_t>(kSplitBytes, size_t{c.frames} * 4 + c.dataOffset - at);
+        ASSERT_LE(at + bytes, c.bytes.size()) << "a stretch beyond the file was written";
+        std::vector<uint8_t> expected = ResultHeader(static_cast<uint32_t>(bytes));
+        expected.insert(expected.end(), c.bytes.begin() + at, c.bytes.begin() + at + bytes);
+        EXPECT_TRUE(ReadAll(m["file"].get<std::string>()) == expected) << "the result differs from the source";
+      }
+    }
+    ClearOutput();
+  }
+}
+
 TEST_F(HostileWav, TempoEstimate) {
   for (const WavCase& c : WavCases()) {
     SCOPED_TRACE(c.name);

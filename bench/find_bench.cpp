@@ -1,0 +1,118 @@
+// The search for a piece anywhere: its per-block analysis (every hop), its
+// per-candidate work (means, masks, comparison with the templates) and a
+// whole scan of a source held in memory, on one thread and on all.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "analysis/beat_analyzer.h"
+#include "analysis/kernels.h"
+#include "matching/find_kernels.h"
+#include "matching/find_scores.h"
+#include "matching/find_source.h"
+#include "matching/find_templates.h"
+#include "matching/find_wav_scan.h"
+
+namespace kestrune {
+namespace {
+
+constexpr int32_t kBlocks = 21;  // 500 ms splits
+constexpr uint32_t kHop = 128;
+constexpr uint32_t kStep = kBlockFrames / kHop;
+
+std::vector<uint8_t> NoiseFrames(size_t frames, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> bytes(frames * 4);
+  for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+  return bytes;
+}
+
+class MemoryAudio : public FindAudio {
+ public:
+  explicit MemoryAudio(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  uint32_t Frames() const override { return static_cast<uint32_t>(bytes_.size() / 4); }
+  uint32_t Read(uint32_t first, uint32_t count, uint8_t* buffer) override {
+    const uint32_t n = first < Frames() ? std::min(count, Frames() - first) : 0;
+    std::memcpy(buffer, bytes_.data() + size_t{first} * 4, size_t{n} * 4);
+    return n;
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+FindTemplates NoiseTemplates(uint32_t count) {
+  FindTemplates t;
+  t.count = count;
+  t.blocks = kBlocks;
+  std::mt19937 rng(5);
+  for (uint32_t i = 0; i < count * kBlocks; ++i) t.masks.push_back(rng());
+  t.silent.assign(count * kBlocks, 0);
+  t.silentBlocks.assign(count, 0);
+  return t;
+}
+
+// One block at a hop: FFT, magnitudes, band energies and shares.
+void BM_FindBlock(benchmark::State& state) {
+  BeatAnalyzer a;
+  SetupBeatAnalyzer(a, kBlocks);
+  const auto frames = NoiseFrames(kBlockFrames * 4, 3);
+  double energies[32], shares[32];
+  size_t at = 0;
+  for (auto _ : state) {
+    AnalyseSingleBlock(a, frames.data() + at, energies, shares);
+    at = (at + kHop * 4) % (size_t{kBlockFrames} * 3 * 4);
+    benchmark::DoNotOptimize(energies[3]);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_FindBlock);
+
+// One candidate: its band means and masks from the ring, and its comparison
+// with each of 8 templates.
+void BM_FindCandidate(benchmark::State& state) {
+  const uint32_t slots = (kBlocks - 1) * kStep + 1;
+  std::vector<double> energies(slots * 32), shares(slots * 32);
+  std::mt19937 rng(9);
+  for (uint32_t i = 0; i < slots * 32; ++i) {
+    energies[i] = (rng() % 100000) / 100.0;
+    shares[i] = energies[i] / kBlocks;
+  }
+  const FindTemplates templates = NoiseTemplates(8);
+  std::vector<uint32_t> masks(kBlocks);
+  uint32_t first = 0;
+  uint32_t agreement = 0;
+  uint16_t pairs = 0;
+  for (auto _ : state) {
+    CandidateMasks(EnergyRing{energies.data(), shares.data(), slots}, first, kStep, kBlocks, masks.data());
+    for (uint32_t t = 0; t < 8; ++t) AddComparison(templates, t, masks.data(), nullptr, agreement, pairs);
+    if (++first == slots) first = 0;
+    benchmark::DoNotOptimize(agreement);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_FindCandidate);
+
+// A whole scan of 10 minutes of sound at hop 128 with 8 templates; the
+// argument is the number of threads.
+void BM_FindScanTenMinutes(benchmark::State& state) {
+  MemoryAudio audio(NoiseFrames(size_t{44100} * 600, 11));
+  const FindTemplates templates = NoiseTemplates(8);
+  StartScores scores;
+  for (auto _ : state) {
+    scores.Reset(WavStartCount(audio.Frames(), kHop, 8, kBlocks));
+    WavScanWork work;
+    work.audio = &audio;
+    work.templates = &templates;
+    work.hop = kHop;
+    work.threads = static_cast<uint32_t>(state.range(0));
+    ScanWavSource(work, scores);
+    benchmark::DoNotOptimize(scores.agreement[7]);
+  }
+}
+BENCHMARK(BM_FindScanTenMinutes)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+}  // namespace
+}  // namespace kestrune

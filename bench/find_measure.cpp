@@ -1,0 +1,187 @@
+// Measures the search for a piece anywhere on a folder of music: fragments
+// cut at random offsets (as cut, 6 dB quieter, or with white noise 20 dB
+// below them) are searched in their own recording (top-1 within 1024 frames,
+// distance, confident) and in another recording, or in all the others at
+// once (how often one is wrongly called confident).
+//
+//   kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8]
+//       [--split-ms 500] [--hop 128] [--others N] [--folder N] [--threads N]
+//
+// Prints one line per search (kind, song, offset, F, condition, frame found,
+// distance, similarity, z, score, confident) and a summary per group.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "matching/find_request.h"
+#include "matching/find_source.h"
+#include "storage/wav_file.h"
+
+namespace {
+
+using namespace kestrune;
+
+struct Song {
+  std::filesystem::path path;
+  std::vector<int16_t> samples;
+};
+
+std::vector<int16_t> Load(const std::filesystem::path& path) {
+  std::string error;
+  auto audio = OpenFindAudio(path, error);
+  if (!audio) return {};
+  std::vector<int16_t> samples(size_t{audio->Frames()} * 2);
+  audio->Read(0, audio->Frames(), reinterpret_cast<uint8_t*>(samples.data()));
+  return samples;
+}
+
+void Save(const std::filesystem::path& path, const std::vector<int16_t>& samples) {
+  std::array<uint8_t, 44> header{};
+  MakeWavHeader(header, static_cast<uint32_t>(samples.size() * 2), 44100, 4, 1, 2, 16);
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(header.data()), header.size());
+  out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
+}
+
+enum Condition { kCut, kQuiet, kNoise };
+const char* kConditionNames[] = {"cut", "quiet", "noise"};
+
+std::vector<int16_t> Fragment(const Song& song, size_t first, size_t frames, Condition c, std::mt19937& rng) {
+  std::vector<int16_t> f(song.samples.begin() + 2 * first, song.samples.begin() + 2 * (first + frames));
+  if (c == kQuiet) {
+    for (auto& v : f) v = static_cast<int16_t>(std::lround(v * 0.5));
+  } else if (c == kNoise) {
+    double power = 0.0;
+    for (int16_t v : f) power += double(v) * v;
+    const double rms = std::sqrt(power / std::max<size_t>(1, f.size())) * 0.1;  // 20 dB below
+    std::normal_distribution<double> noise(0.0, rms);
+    for (auto& v : f) v = static_cast<int16_t>(std::clamp(std::lround(v + noise(rng)), -32768L, 32767L));
+  }
+  return f;
+}
+
+struct Tally {
+  int searches = 0, top1 = 0, confident = 0;
+  std::vector<double> distances;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8] [--split-ms MS] "
+                         "[--hop H] [--others N] [--folder N] [--threads N]\n");
+    return 2;
+  }
+  std::filesystem::path dir = argv[1];
+  int trials = 100, others = 1, folder = 0;
+  uint32_t seed = 1, splitMs = 500, hop = 128, threads = 0;
+  std::vector<uint32_t> fragments = {1, 2, 8};
+  for (int i = 2; i + 1 < argc; i += 2) {
+    const std::string k = argv[i], v = argv[i + 1];
+    if (k == "--trials") trials = std::stoi(v);
+    else if (k == "--seed") seed = static_cast<uint32_t>(std::stoul(v));
+    else if (k == "--split-ms") splitMs = static_cast<uint32_t>(std::stoul(v));
+    else if (k == "--hop") hop = static_cast<uint32_t>(std::stoul(v));
+    else if (k == "--others") others = std::stoi(v);
+    else if (k == "--folder") folder = std::stoi(v);
+    else if (k == "--threads") threads = static_cast<uint32_t>(std::stoul(v));
+    else if (k == "--fragments") {
+      fragments.clear();
+      for (size_t at = 0; at < v.size();) {
+        const size_t comma = v.find(',', at);
+        fragments.push_back(static_cast<uint32_t>(std::stoul(v.substr(at, comma - at))));
+        at = comma == std::string::npos ? v.size() : comma + 1;
+      }
+    }
+  }
+  std::vector<Song> songs;
+  for (const auto& e : ListSourceFiles(dir)) {
+    if (!e.error.empty()) continue;
+    Song s{e.path, Load(e.path)};
+    if (!s.samples.empty()) songs.push_back(std::move(s));
+  }
+  if (songs.size() < 2) {
+    std::fprintf(stderr, "need at least two WAV files in %s\n", dir.c_str());
+    return 1;
+  }
+  const auto temp = std::filesystem::temp_directory_path() / ("kestrune-find-measure-" + std::to_string(seed));
+  std::filesystem::create_directories(temp);
+  const auto samplePath = temp / "fragment.wav";
+  std::mt19937 rng(seed);
+  const uint32_t fps = splitMs * 44100 / 1000;
+  std::map<std::string, Tally> tallies;
+
+  auto search = [&](const std::vector<std::filesystem::path>& sources, uint32_t f) {
+    FindJob job;
+    job.request.samplePath = samplePath;
+    job.request.sources = sources;
+    job.request.splitMilliseconds = splitMs;
+    job.request.fragmentLength = f;
+    job.request.hop = hop;
+    job.request.top = 1;
+    job.request.threads = threads;
+    RunFind(job.request, job.result, nullptr);
+    return job.result;
+  };
+  std::printf("kind\tsong\toffset\tF\tcondition\tfound\tdistance\tsimilarity\tz\tscore\tconfident\n");
+  for (int t = 0; t < trials; ++t) {
+    const size_t a = rng() % songs.size();
+    const uint32_t f = fragments[rng() % fragments.size()];
+    const auto c = static_cast<Condition>(rng() % 3);
+    const size_t frames = size_t{f} * fps;
+    if (songs[a].samples.size() / 2 <= frames + 44100) continue;
+    // A start anywhere but in the silence at the ends of the song.
+    const size_t span = songs[a].samples.size() / 2 - frames - 44100;
+    const size_t offset = 22050 + rng() % span;
+    Save(samplePath, Fragment(songs[a], offset, frames, c, rng));
+
+    auto report = [&](const std::string& kind, const FindResult& r, bool own) {
+      if (!r.searched || r.matches.empty()) return;
+      const FindMatch& m = r.matches.front();
+      const double distance = std::fabs(double(m.frame) - double(offset));
+      const FindSourceStatus& st = r.sources[m.source];
+      const double robust = st.lowerDeviation > 0 ? (m.similarity - st.median) / st.lowerDeviation : 0.0;
+      std::printf("%s\t%zu\t%zu\t%u\t%s\t%u\t%.0f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\t%.2f\t%.2f\n", kind.c_str(), a, offset, f,
+                  kConditionNames[c], m.frame, own ? distance : -1.0, m.similarity, m.z, m.score, m.confident ? 1 : 0,
+                  robust, st.median, st.lowerDeviation, st.deviation);
+      std::fflush(stdout);
+      Tally& tally = tallies[kind + " F=" + std::to_string(f) + " " + kConditionNames[c]];
+      tally.searches++;
+      tally.confident += m.confident ? 1 : 0;
+      if (own) {
+        tally.top1 += distance <= 1024 ? 1 : 0;
+        tally.distances.push_back(distance);
+      }
+    };
+    report("own", search({songs[a].path}, f), true);
+    for (int o = 0; o < others; ++o) {
+      size_t b = rng() % (songs.size() - 1);
+      if (b >= a) ++b;
+      report("other", search({songs[b].path}, f), false);
+    }
+    if (t < folder) {
+      std::vector<std::filesystem::path> rest;
+      for (size_t i = 0; i < songs.size(); ++i) {
+        if (i != a) rest.push_back(songs[i].path);
+      }
+      report("folder", search(rest, f), false);
+    }
+  }
+  std::printf("\nsummary\tsearches\ttop1_within_1024\tmedian_distance\tconfident\n");
+  for (auto& [name, tally] : tallies) {
+    std::sort(tally.distances.begin(), tally.distances.end());
+    const double median = tally.distances.empty() ? -1.0 : tally.distances[tally.distances.size() / 2];
+    std::printf("%s\t%d\t%d\t%.0f\t%d\n", name.c_str(), tally.searches, tally.top1, median, tally.confident);
+  }
+  std::filesystem::remove_all(temp);
+  return 0;
+}
