@@ -27,31 +27,8 @@ struct Outcome {
   std::string err;
 };
 
-// args as a shell would split them: at spaces, except inside single quotes.
-std::vector<std::string> Words(const std::string& args) {
-  std::vector<std::string> words;
-  std::string word;
-  bool quoted = false;
-  bool any = false;
-  for (const char c : args) {
-    if (c == '\'') {
-      quoted = !quoted;
-      any = true;
-    } else if (c == ' ' && !quoted) {
-      if (any) words.push_back(word);
-      word.clear();
-      any = false;
-    } else {
-      word += c;
-      any = true;
-    }
-  }
-  if (any) words.push_back(word);
-  return words;
-}
-
 Outcome RunCli(const std::string& args, const TempDir&) {
-  std::vector<std::string> argv = Words(args);
+  std::vector<std::string> argv = hostile::ShellWords(args);
   argv.insert(argv.begin(), KESTRUNE_CLI);
   const hostile::ChildOutcome child = hostile::RunChild(argv);
   Outcome o;

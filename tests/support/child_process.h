@@ -49,6 +49,29 @@ struct ChildOutcome {
 
 ChildOutcome RunChild(const std::vector<std::string>& argv, const ChildOptions& options = {});
 
+// args as a shell would split them: at spaces, except inside single quotes.
+inline std::vector<std::string> ShellWords(const std::string& args) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false;
+  bool any = false;
+  for (const char c : args) {
+    if (c == '\'') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) words.push_back(word);
+      word.clear();
+      any = false;
+    } else {
+      word += c;
+      any = true;
+    }
+  }
+  if (any) words.push_back(word);
+  return words;
+}
+
 // The names in folder (not recursive), sorted.
 std::vector<std::string> NamesIn(const std::filesystem::path& folder);
 
