@@ -241,6 +241,47 @@ bool AnalyseSingleBlock(BeatAnalyzer& a, const uint8_t* block, double* energies,
   return true;
 }
 
+void ScaleFrames(const BeatAnalyzer& a, const uint8_t* frames, size_t n, double* left, double* right) {
+  size_t done = 0;
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
+  if (a.vectorWork) {
+    // In pieces that keep the count within 32 bits, a multiple of 4 frames.
+    constexpr size_t kPiece = size_t{1} << 20;
+    while (n - done >= 4) {
+      const size_t piece = std::min(kPiece, (n - done) / 4 * 4);
+      detail::ScaleFramesAvx2(frames + 4 * done, static_cast<int32_t>(piece), left + done, right + done);
+      done += piece;
+    }
+  }
+#else
+  (void)a;
+#endif
+  for (; done < n; ++done) {
+    left[done] = static_cast<double>(LoadU16(frames + 4 * done)) / 65535.0;
+    right[done] = static_cast<double>(LoadU16(frames + 4 * done + 2)) / 65535.0;
+  }
+}
+
+bool AnalyseScaledBlock(BeatAnalyzer& a, const double* left, const double* right, double* energies, double* shares) {
+  if (left == nullptr || right == nullptr || !a.samples || !a.fftBuffer || !a.magnitudes ||
+      a.sampleCapacity < kBlockFrames || a.historyLength <= 0) {
+    return false;
+  }
+  const auto h = static_cast<double>(a.historyLength);
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
+  if (a.vectorWork) {
+    std::fill_n(shares, kBandCount, 0.0);  // as in AnalyseSingleBlock
+    detail::AnalyseScaledBlockAvx2(*a.vectorWork, left, right, a.magnitudes.get(), energies, shares, h);
+    return true;
+  }
+#endif
+  Complex* samples = a.samples.get();
+  for (int32_t n = 0; n < kBlockFrames; ++n) samples[n] = Complex(left[n], right[n]);
+  BandEnergies(a, samples, energies);
+  for (int32_t j = 0; j < kBandCount; ++j) shares[j] = energies[j] / h;
+  return true;
+}
+
 bool AnalyseSplit(BeatAnalyzer& a, const uint8_t* splitBytes) {
   ResetBeatAnalyzer(a);
   int32_t done = 0;

@@ -76,6 +76,18 @@ void PartitionBands(int32_t* widths, int32_t bandCount, int32_t binCount);
 // before feeding again). False when the analyser is not set up.
 bool AnalyseSingleBlock(BeatAnalyzer& analyzer, const uint8_t* block, double* energies, double* shares);
 
+// Blocks that overlap (a hop shorter than a block) share their samples: each
+// frame is scaled once with ScaleFrames, then every block analysed from the
+// scaled samples with AnalyseScaledBlock, which gives AnalyseSingleBlock's
+// energies and shares bit for bit.
+// Scales frames 0..n-1 as the analysis does: left[i] and right[i] are the
+// samples read as unsigned 16-bit numbers divided by 65535.0.
+void ScaleFrames(const BeatAnalyzer& analyzer, const uint8_t* frames, size_t n, double* left, double* right);
+// left[0..1023] and right[0..1023] from ScaleFrames. False when the analyser
+// is not set up.
+bool AnalyseScaledBlock(BeatAnalyzer& analyzer, const double* left, const double* right, double* energies,
+                        double* shares);
+
 // Resets the analyser and feeds it the first H blocks of a split; true when
 // the masks are valid.
 bool AnalyseSplit(BeatAnalyzer& analyzer, const uint8_t* splitBytes);

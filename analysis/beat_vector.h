@@ -1,6 +1,7 @@
 // The vector path of the beat analyser. It computes what FeedBeatAnalyzer's
 // scalar path computes, operation for operation:
-//  - the unsigned samples divided by 65535.0;
+//  - the unsigned samples divided by 65535.0 (as a product and a sum that
+//    give the quotient's very bits, below);
 //  - the decimation-in-frequency FFT, whose butterflies are independent
 //    within a stage and so run four at a time; two stages per pass over the
 //    data; the twiddles are the values of the recurrence u * w, worked out
@@ -24,6 +25,13 @@ inline constexpr int32_t kVecBands = 32;
 inline constexpr int32_t kVecStages = 10;
 inline constexpr int32_t kVecBandSteps = 80;  // rows of the band table: the widest band (77) rounded up
 
+// x / 65535.0 for a 16-bit x without a division: 1 / 65535 is
+// 2^-16 (1 + 2^-16 + 2^-32 + ...), so x * kScaleHead (exact: x * 65537
+// fits in 32 bits) plus x * kScaleTail (the rest of the series, rounded)
+// rounds once to the quotient itself. The tests check all 65536 values.
+inline constexpr double kScaleHead = 0x1.0001p-16;
+inline constexpr double kScaleTail = 0x1.000100010001p-48;
+
 struct alignas(64) BeatVectorWork {
   // Twiddles of stage k (1..10) start at twiddleStart[k]: 2^(10 - k) values.
   double twiddleRe[kVecBins];
@@ -45,5 +53,14 @@ struct alignas(64) BeatVectorWork {
 // to bandMeans[j]. Needs AVX2.
 void AnalyseBlockAvx2(BeatVectorWork& work, const uint8_t* block, double* magnitudes, double* row,
                       double* bandMeans, double historyLength);
+
+// The same on samples already scaled (ScaleFramesAvx2): left[0..1023] and
+// right[0..1023].
+void AnalyseScaledBlockAvx2(BeatVectorWork& work, const double* left, const double* right, double* magnitudes,
+                            double* row, double* bandMeans, double historyLength);
+
+// The samples of frames 0..n-1 (n a multiple of 4), scaled as the analysis
+// scales them: left[i] and right[i] are sample / 65535.0. Needs AVX2.
+void ScaleFramesAvx2(const uint8_t* frames, int32_t n, double* left, double* right);
 
 }  // namespace kestrune::detail

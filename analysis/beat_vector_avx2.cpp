@@ -45,27 +45,31 @@ inline void StoreCx(double* re, double* im, int32_t i, const Cx& v) {
 }
 
 // Frames n..n+3 of the block: left and right read as unsigned 16-bit numbers
-// and divided by 65535.0.
+// and divided by 65535.0 (kScaleHead and kScaleTail: the same bits, at a
+// fraction of a division's cost).
 inline Cx LoadFrames(const uint8_t* block, int32_t n) {
   const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 4 * n));
-  const __m128i left = _mm_and_si128(x, _mm_set1_epi32(0xFFFF));
-  const __m128i right = _mm_srli_epi32(x, 16);
-  const __m256d scale = _mm256_set1_pd(65535.0);
-  return {_mm256_div_pd(_mm256_cvtepi32_pd(left), scale),
-          _mm256_div_pd(_mm256_cvtepi32_pd(right), scale)};
+  const __m256d left = _mm256_cvtepi32_pd(_mm_and_si128(x, _mm_set1_epi32(0xFFFF)));
+  const __m256d right = _mm256_cvtepi32_pd(_mm_srli_epi32(x, 16));
+  const __m256d head = _mm256_set1_pd(kScaleHead);
+  const __m256d tail = _mm256_set1_pd(kScaleTail);
+  return {_mm256_add_pd(_mm256_mul_pd(left, head), _mm256_mul_pd(left, tail)),
+          _mm256_add_pd(_mm256_mul_pd(right, head), _mm256_mul_pd(right, tail))};
 }
 
-// Stages 1 and 2, reading the frames as they are converted.
-void FirstStages(BeatVectorWork& w, const uint8_t* block) {
+// Stages 1 and 2, on the points load(n) gives for n = j, j + 256, j + 512,
+// j + 768: frames converted as they are read, or samples scaled before.
+template <typename Load>
+void FirstStages(BeatVectorWork& w, const Load& load) {
   const double* t1re = w.twiddleRe + w.twiddleStart[1];
   const double* t1im = w.twiddleIm + w.twiddleStart[1];
   const double* t2re = w.twiddleRe + w.twiddleStart[2];
   const double* t2im = w.twiddleIm + w.twiddleStart[2];
   for (int32_t j = 0; j < 256; j += 4) {
-    Cx a = LoadFrames(block, j);
-    Cx b = LoadFrames(block, j + 256);
-    Cx c = LoadFrames(block, j + 512);
-    Cx d = LoadFrames(block, j + 768);
+    Cx a = load(j);
+    Cx b = load(j + 256);
+    Cx c = load(j + 512);
+    Cx d = load(j + 768);
     const Cx u1 = LoadCx(t1re, t1im, j);
     const Cx u2 = LoadCx(t1re, t1im, j + 256);
     const Cx u3 = LoadCx(t2re, t2im, j);
@@ -189,14 +193,36 @@ void BandEnergies(BeatVectorWork& w, double* row, double* bandMeans, double hist
 
 }  // namespace
 
-void AnalyseBlockAvx2(BeatVectorWork& work, const uint8_t* block, double* magnitudes, double* row,
-                      double* bandMeans, double historyLength) {
-  FirstStages(work, block);
+namespace {
+
+void LaterStages(BeatVectorWork& work, double* magnitudes, double* row, double* bandMeans, double historyLength) {
   MiddleStages(work, 3);
   MiddleStages(work, 5);
   MiddleStages(work, 7);
   LastStagesAndMagnitudes(work, magnitudes);
   BandEnergies(work, row, bandMeans, historyLength);
+}
+
+}  // namespace
+
+void AnalyseBlockAvx2(BeatVectorWork& work, const uint8_t* block, double* magnitudes, double* row,
+                      double* bandMeans, double historyLength) {
+  FirstStages(work, [block](int32_t n) { return LoadFrames(block, n); });
+  LaterStages(work, magnitudes, row, bandMeans, historyLength);
+}
+
+void AnalyseScaledBlockAvx2(BeatVectorWork& work, const double* left, const double* right, double* magnitudes,
+                            double* row, double* bandMeans, double historyLength) {
+  FirstStages(work, [left, right](int32_t n) { return Cx{_mm256_loadu_pd(left + n), _mm256_loadu_pd(right + n)}; });
+  LaterStages(work, magnitudes, row, bandMeans, historyLength);
+}
+
+void ScaleFramesAvx2(const uint8_t* frames, int32_t n, double* left, double* right) {
+  for (int32_t i = 0; i + 4 <= n; i += 4) {
+    const Cx v = LoadFrames(frames, i);
+    _mm256_storeu_pd(left + i, v.re);
+    _mm256_storeu_pd(right + i, v.im);
+  }
 }
 
 }  // namespace kestrune::detail

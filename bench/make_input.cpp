@@ -2,11 +2,14 @@
 // kHz, stereo, 16 bits) and an excerpt of a WAV file.
 //
 //   kestrune-bench-input groove OUT.wav SECONDS [SEED]
+//   kestrune-bench-input pink OUT.wav SECONDS [SEED]
 //   kestrune-bench-input excerpt IN.wav OUT.wav FIRST_SECOND SECONDS
 //
 // The groove is drums and a bass line at 120 BPM whose pattern changes from
 // bar to bar, over a little noise, so that splits differ from one another and
-// an excerpt is found again at its own place.
+// an excerpt is found again at its own place. The pink noise (-3 dB an
+// octave, each channel on its own) has energy in every band of every block:
+// no stretch of it is cheaper to analyse than another.
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -100,6 +103,38 @@ bool WriteGroove(const std::filesystem::path& out, uint64_t seconds, uint32_t se
   return std::fclose(f) == 0;
 }
 
+// Paul Kellet's economy filter: white noise through three one-pole stages.
+struct PinkFilter {
+  float b0 = 0, b1 = 0, b2 = 0;
+  float Next(float white) {
+    b0 = 0.99765f * b0 + white * 0.0990460f;
+    b1 = 0.96300f * b1 + white * 0.2965164f;
+    b2 = 0.57000f * b2 + white * 1.0526913f;
+    return b0 + b1 + b2 + white * 0.1848f;
+  }
+};
+
+bool WritePink(const std::filesystem::path& out, uint64_t seconds, uint32_t seed) {
+  const uint64_t frames = seconds * kRate;
+  if (frames * 4 > UINT32_MAX - 44) return false;
+  std::array<uint8_t, 44> header;
+  if (!kestrune::MakeWavHeader(header, static_cast<uint32_t>(frames * 4), kRate, 4, 1, 2, 16)) return false;
+  std::FILE* f = std::fopen(out.c_str(), "wb");
+  if (f == nullptr) return false;
+  std::fwrite(header.data(), 1, header.size(), f);
+  PinkFilter left, right;
+  std::vector<uint8_t> chunk(kRate * 4);
+  for (uint64_t at = 0; at < frames; at += kRate) {
+    const uint64_t n = std::min<uint64_t>(kRate, frames - at);
+    for (uint64_t i = 0; i < n; ++i) {
+      StoreU16(&chunk[4 * i], static_cast<uint16_t>(Clip(2500 * left.Next(Noise(seed)))));
+      StoreU16(&chunk[4 * i + 2], static_cast<uint16_t>(Clip(2500 * right.Next(Noise(seed)))));
+    }
+    std::fwrite(chunk.data(), 4, n, f);
+  }
+  return std::fclose(f) == 0;
+}
+
 bool WriteExcerpt(const std::filesystem::path& in, const std::filesystem::path& out, uint32_t first, uint32_t seconds) {
   kestrune::WavInfo info;
   if (!kestrune::OpenWavFile(info, in, false) || info.blockAlign != 4) return false;
@@ -122,12 +157,16 @@ int main(int argc, char** argv) {
   if (mode == "groove" && (argc == 4 || argc == 5)) {
     ok = WriteGroove(argv[2], std::strtoull(argv[3], nullptr, 10),
                      argc == 5 ? static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)) : 2024u);
+  } else if (mode == "pink" && (argc == 4 || argc == 5)) {
+    ok = WritePink(argv[2], std::strtoull(argv[3], nullptr, 10),
+                   argc == 5 ? static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)) : 2024u);
   } else if (mode == "excerpt" && argc == 6) {
     ok = WriteExcerpt(argv[2], argv[3], static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)),
                       static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10)));
   } else {
     std::fprintf(stderr,
                  "usage: kestrune-bench-input groove OUT.wav SECONDS [SEED]\n"
+                 "       kestrune-bench-input pink OUT.wav SECONDS [SEED]\n"
                  "       kestrune-bench-input excerpt IN.wav OUT.wav FIRST_SECOND SECONDS\n");
     return 2;
   }

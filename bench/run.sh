@@ -7,7 +7,9 @@
 #
 # Builds into build-bench (Release, no tests). Inputs are generated once and
 # cached in ${XDG_CACHE_HOME:-~/.cache}/kestrune-bench: a one-hour and a
-# ten-minute 44.1 kHz stereo groove and an 8-second excerpt of the first.
+# ten-minute 44.1 kHz stereo source and an 8-second excerpt of the first.
+# The source is pink noise (energy in every band of every block);
+# KESTRUNE_BENCH_SOURCE=groove takes a synthetic groove instead.
 # `aubio tempo` (Debian package aubio-tools) is the tempo yardstick; without
 # it that line says so and the rest goes on.
 set -euo pipefail
@@ -28,16 +30,20 @@ if [ ${#wanted[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ] && command -v apt-get > /dev/
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_BUILD_TESTS=OFF > /dev/null
-cmake --build "$build" -j "$cores" --target kestrune-cli kestrune-bench kestrune-bench-input > /dev/null
+cmake --build "$build" -j "$cores" --target kestrune-cli kestrune-bench kestrune-bench-input kestrune-bench-find > /dev/null
+cmake --build "$build" -j "$cores" --target kestrune-bench-fftw-masks > /dev/null 2>&1 || true
 cli=$build/cli/kestrune-cli
 bench=$build/bench/kestrune-bench
+fftw_masks=$build/bench/kestrune-bench-fftw-masks
+find_run=$build/bench/kestrune-bench-find
 
 mkdir -p "$cache"
-source=$cache/groove-3600s.wav
-shorter=$cache/groove-600s.wav
-sample=$cache/excerpt-8s.wav
-[ -f "$source" ] || "$build/bench/kestrune-bench-input" groove "$source" 3600
-[ -f "$shorter" ] || "$build/bench/kestrune-bench-input" groove "$shorter" 600
+kind=${KESTRUNE_BENCH_SOURCE:-pink}
+source=$cache/$kind-3600s.wav
+shorter=$cache/$kind-600s.wav
+sample=$cache/$kind-excerpt-8s.wav
+[ -f "$source" ] || "$build/bench/kestrune-bench-input" "$kind" "$source" 3600
+[ -f "$shorter" ] || "$build/bench/kestrune-bench-input" "$kind" "$shorter" 600
 # From second 1234.5 on: a whole number of 500 ms splits into the source.
 [ -f "$sample" ] || "$build/bench/kestrune-bench-input" excerpt "$source" "$sample" 1234 8
 out=$(mktemp -d)
@@ -107,9 +113,24 @@ for ((i = 0; i < repeat; i++)); do
 done
 read -r one one_min one_max < <(stats "$out/one")
 read -r all all_min all_max < <(stats "$out/all")
-echo "source preparation, 1 thread: $one s ($one_min..$one_max) = $(ratio 3600 "$one") x realtime (target >= 3000)"
+echo "source preparation, 1 thread: $one s ($one_min..$one_max) = $(ratio 3600 "$one") x realtime (target >= 7500)"
 echo "source preparation, $cores threads: $all s ($all_min..$all_max) = $(ratio 3600 "$all") x realtime," \
-     "$(ratio "$one" "$all") x faster than 1 thread (target >= 1.7 on 2 cores)"
+     "$(ratio "$one" "$all") x faster than 1 thread (target >= 1.85 on 2 cores)"
+if [ -x "$fftw_masks" ]; then
+  # The same whole job on FFTW, 1 and all threads in turn.
+  : > "$out/fone"
+  : > "$out/fall"
+  for ((i = 0; i < repeat; i++)); do
+    seconds "$fftw_masks" "$source" 500 1 >> "$out/fone"
+    seconds "$fftw_masks" "$source" 500 "$cores" >> "$out/fall"
+  done
+  read -r fone fone_min fone_max < <(stats "$out/fone")
+  read -r fall fall_min fall_max < <(stats "$out/fall")
+  echo "FFTW masks pipeline, 1 thread: $fone s ($fone_min..$fone_max): kestrune / FFTW = $(ratio "$one" "$fone") (target <= 0.8)"
+  echo "FFTW masks pipeline, $cores threads: $fall s ($fall_min..$fall_max): kestrune / FFTW = $(ratio "$all" "$fall") (target <= 0.8)"
+else
+  echo "FFTW masks pipeline: not built (apt-get install libfftw3-dev), no comparison"
+fi
 if [ -x /usr/bin/time ]; then
   # CPU seconds (user + system) of one run each: how well the work divides,
   # whatever share of the cores the machine's other work leaves.
@@ -127,7 +148,11 @@ echo "  (scalar kernels, 1 thread: $plain s ($plain_min..$plain_max) = $(ratio 3
 read -r match match_min match_max < <(measure "$cli" match --source "$source" --sample "$sample" \
   --min-similarity 90 --quiet --output "$out")
 echo "match, 1 hour, --min-similarity 90, $cores threads: $match s ($match_min..$match_max)" \
-     "= $(ratio "$match" "$cat_t") x cat (target <= 8)"
+     "= $(ratio "$match" "$cat_t") x cat (target <= 4)"
+
+# 4b. The search at every hop of 128 frames, the excerpt's first two splits.
+read -r found found_min found_max < <(measure "$find_run" "$sample" "$source" 128 "$cores")
+echo "find, 1 hour, hop 128, $cores threads: $found s ($found_min..$found_max) (target <= 3 on 2 cores)"
 
 # 5. Tempo of the hour.
 read -r tempo tempo_min tempo_max < <(measure "$cli" tempo "$source" --quiet)
@@ -151,4 +176,9 @@ if [ -x /usr/bin/time ]; then
        "(the mask table grows by 88 bytes a split: about 0.6 MB for the hour)"
   rss_tempo() { /usr/bin/time -v "$cli" tempo "$1" --quiet 2>&1 > /dev/null | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }'; }
   echo "peak resident memory of tempo: 10 minutes $(rss_tempo "$shorter") KB, 1 hour $(rss_tempo "$source") KB"
+  rss_of() { /usr/bin/time -v "$@" 2>&1 > /dev/null | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }'; }
+  echo "peak resident memory of masks ($cores threads): 10 minutes $(rss_of "$cli" masks "$shorter" --split-ms 500 --quiet) KB," \
+       "1 hour $(rss_of "$cli" masks "$source" --split-ms 500 --quiet) KB (the mask table: 88 bytes a split)"
+  echo "peak resident memory of find (hop 128): 10 minutes $(rss_of "$find_run" "$sample" "$shorter" 128 "$cores") KB," \
+       "1 hour $(rss_of "$find_run" "$sample" "$source" 128 "$cores") KB (the scores: 6 bytes a start)"
 fi

@@ -30,7 +30,7 @@ bool RunMatch(MatchSettings& settings, TerminalHost& host, MatchReport& report, 
   settings.ownerWindow = &host;
   settings.observer = &report;
   if (RunJob(host, "Processing sound.", fromDatabase ? DatabaseMatchWorker : WavMatchWorker, &settings)) return true;
-  host.ShowMessage(kProcessFailedMessage, kCaption);
+  host.ShowFailure(kProcessFailedMessage, kCaption);
   return false;
 }
 

@@ -83,6 +83,12 @@ TerminalHost::~TerminalHost() {
 void TerminalHost::ShowMessage(const std::string& text, const std::string& caption) {
   if (active_ != nullptr) active_->Clear();
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  if (cause_) std::fprintf(stderr, "  %s\n", DescribeFailure(*cause_).c_str());
+}
+
+void TerminalHost::ShowFailure(const std::string& text, const std::string& caption) {
+  ShowMessage(text, caption);
+  cause_.reset();
 }
 
 int TerminalHost::RunProgress(const std::string& title, WorkerProc worker, void* userData) {

@@ -2,6 +2,7 @@
 // the status text on standard error, redrawn in place when it is a terminal.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "common/worker.h"
@@ -32,8 +33,13 @@ class TerminalHost : public JobHost {
   ~TerminalHost() override;
   void ShowMessage(const std::string& text, const std::string& caption) override;
   int RunProgress(const std::string& title, WorkerProc worker, void* userData) override;
+  // Kept, and printed after each message from then on.
+  void ReportFailure(const FailureCause& cause) override { cause_ = cause; }
+  // Prints the job's failure message, then the cause when there is one.
+  void ShowFailure(const std::string& text, const std::string& caption);
 
  private:
+  std::optional<FailureCause> cause_;
   bool draw_;
   TerminalProgress* active_ = nullptr;
 };

@@ -2,6 +2,12 @@
 
 namespace kestrune {
 
+bool Fail(JobHost* host, FailureReason reason, FailureFile file, const std::string& path,
+          const std::string& details) {
+  if (host != nullptr) host->ReportFailure(FailureCause{reason, file, path, details});
+  return false;
+}
+
 bool CanReport(const WorkerContext* context) {
   return context != nullptr && context->hDlg != nullptr && !context->bTerminate.load() &&
          context->hDlg->IsOpen();

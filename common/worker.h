@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "common/failure_cause.h"
+
 namespace kestrune {
 
 // Every job reports through its WorkerContext (SetProgressText, SetProgressPos)
@@ -57,7 +59,24 @@ class JobHost {
   // Runs worker behind a modal progress window titled title, with userData as
   // its pUserData; returns the end code (PD_SUCCEEDED, PD_FAILED, PD_TERMINATED).
   virtual int RunProgress(const std::string& title, WorkerProc worker, void* userData) = 0;
+  // Why the job is about to fail; reported before the job's own message (if
+  // any) and before it returns false. The default keeps nothing.
+  virtual void ReportFailure(const FailureCause& cause) { (void)cause; }
+  // Asked once, before anything is written, when a result would be very
+  // large (see MatchSettings::confirmLargeResults); false leaves no file.
+  // The default writes as told.
+  virtual bool ConfirmLargeResult(uint64_t bytes, uint64_t splits, uint32_t sourceSplits) {
+    (void)bytes;
+    (void)splits;
+    (void)sourceSplits;
+    return true;
+  }
 };
+
+// Reports cause through host when there is one; returns false, so that a
+// failing step can end with `return Fail(...)`.
+bool Fail(JobHost* host, FailureReason reason, FailureFile file, const std::string& path,
+          const std::string& details = {});
 
 // A report is sent only while the progress window exists and no termination
 // was requested.

@@ -53,12 +53,13 @@ bool BuildSplitsDatabase(const DatabaseBuildRequest& request, WorkerContext* con
   } catch (const std::bad_alloc&) {
     return Fail(error, "out of memory for the split table");
   }
-  // The pool has read and analysed split i; its sound is read again (from the
-  // mapping or the cache) and goes with its masks to the writer, in order.
+  // The pool has read and analysed split i; its sound is read again (through
+  // the handle, from the system's cache, so nothing of the mapping stays
+  // resident) and goes with its masks to the writer, in order.
   uint32_t written = 0;
   bool readFailed = false;
   auto write = [&](uint32_t i) {
-    if (ReadWavFrames(source.info, sound.data(), i * g.framesPerSplit, g.framesPerSplit) != g.framesPerSplit) {
+    if (StreamWavFrames(source.info, sound.data(), i * g.framesPerSplit, g.framesPerSplit) != g.framesPerSplit) {
       readFailed = true;
       return false;
     }

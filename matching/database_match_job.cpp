@@ -11,9 +11,14 @@ namespace kestrune {
 bool MatchDatabaseSource(const MatchSettings& settings, WorkerContext* context) {
   SplitsDatabase database;
   WavInfo sample;
-  if (!database.Open(settings.sourcePath)) return false;
-  if (!OpenWavFile(sample, settings.samplePath, false)) return false;
-  if (!CheckWavFormat(sample, settings.ownerWindow)) return false;
+  JobHost* host = settings.ownerWindow;
+  if (!database.Open(settings.sourcePath)) {
+    const std::string reason = platform::OpenReadFailure(settings.sourcePath);
+    return Fail(host, reason.empty() ? FailureReason::kNotDatabase : FailureReason::kCannotOpen,
+                FailureFile::kSource, settings.sourcePath.string(), reason);
+  }
+  if (!OpenJobWav(sample, settings.samplePath, FailureFile::kSample, host)) return false;
+  if (!CheckJobWavFormat(sample, settings.samplePath, FailureFile::kSample, host)) return false;
 
   SplitGeometry g;
   g.framesPerSplit = database.framesPerSplit;
@@ -32,7 +37,7 @@ bool MatchDatabaseSource(const MatchSettings& settings, WorkerContext* context) 
     scores.resize(splits);
     buffer.resize(g.bytesPerSplit);
   } catch (const std::bad_alloc&) {
-    return false;
+    return Fail(host, FailureReason::kOutOfMemory, FailureFile::kNone, {});
   }
   BeatAnalyzer analyzer;
   if (!SetupBeatAnalyzer(analyzer, static_cast<int32_t>(g.blocksPerSplit))) return false;

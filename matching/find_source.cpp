@@ -15,8 +15,9 @@ namespace {
 class WavAudio : public FindAudio {
  public:
   uint32_t Frames() const override { return info_.blockAlign == 0 ? 0 : info_.dataSize / info_.blockAlign; }
+  // Read once, in order: through the handle, not by touching the mapping.
   uint32_t Read(uint32_t first, uint32_t count, uint8_t* buffer) override {
-    return ReadWavFrames(info_, buffer, first, count);
+    return StreamWavFrames(info_, buffer, first, count);
   }
   void Release(uint32_t first, uint32_t count) override { ReleaseWavFrames(info_, first, count); }
   WavInfo& info() { return info_; }

@@ -11,13 +11,16 @@ uint64_t FindTemplates::AudibleBlocks() const {
 }
 
 bool SilentBlock(const uint8_t* block) {
-  uint64_t any = 0;
+  uint32_t frame;
+  std::memcpy(&frame, block, 4);
+  const uint64_t pair = (uint64_t{frame} << 32) | frame;
+  uint64_t differ = 0;
   for (size_t i = 0; i < size_t{kBlockFrames} * 4; i += 8) {
     uint64_t v;
     std::memcpy(&v, block + i, 8);
-    any |= v;
+    differ |= v ^ pair;
   }
-  return any == 0;
+  return differ == 0;
 }
 
 bool AnalyseTemplates(FindAudio& sample, uint64_t first, uint64_t spacing, uint32_t count, BeatAnalyzer& analyzer,

@@ -14,7 +14,7 @@ struct FindTemplates {
   uint32_t count = 0;              // templates
   uint32_t blocks = 0;             // H: blocks per template
   std::vector<uint32_t> masks;     // count * blocks words, template 0 first
-  std::vector<uint8_t> silent;     // count * blocks: 1 where all 1024 frames are zero
+  std::vector<uint8_t> silent;     // count * blocks: 1 where the block is digital silence
   std::vector<uint32_t> silentBlocks;  // per template
   // Block pairs compared when no candidate block is silent.
   uint64_t AudibleBlocks() const;
@@ -22,7 +22,9 @@ struct FindTemplates {
   const uint8_t* Silent(uint32_t t) const { return silent.data() + size_t{t} * blocks; }
 };
 
-// True when all 1024 frames of the block are zero.
+// True when the block is digital silence: all 1024 frames the same (zero,
+// or a constant offset such as -1 that some renderers leave). Such a block
+// has the all-ones mask of silence whatever its value.
 bool SilentBlock(const uint8_t* block);
 
 // Analyses count templates of the sample, template t from frame

@@ -1,6 +1,7 @@
 #include "matching/find_wav_scan.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -11,7 +12,9 @@
 namespace kestrune {
 namespace {
 
-constexpr uint32_t kChunkBlocks = 512;  // blocks read at once
+// New frames read at once: with their samples scaled, about 300 KB, which
+// stays in the processor's cache while the blocks over them are analysed.
+constexpr uint32_t kChunkFrames = 16384;
 
 struct Geometry {
   uint32_t hop, step, blocks, templates;  // step: hops per 1024 frames
@@ -34,7 +37,13 @@ class SegmentScanner {
       silent_.assign(slots_, 0);
       masks_.assign(g_.blocks, 0);
       candidateSilent_.assign(g_.blocks, 0);
-      chunk_.assign((size_t{kChunkBlocks - 1} * g_.hop + kBlockFrames) * 4, 0);
+      chunkBlocks_ = std::max<uint32_t>(1, kChunkFrames / g_.hop);
+      const size_t frames = size_t{chunkBlocks_ - 1} * g_.hop + kBlockFrames;
+      chunk_.assign(frames * 4, 0);
+      left_.assign(frames, 0.0);
+      right_.assign(frames, 0.0);
+      quietHops_.assign(frames / g_.hop, 0);
+      hopFrame_.assign(frames / g_.hop, 0);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -53,13 +62,17 @@ class SegmentScanner {
     for (uint64_t b = s0; b <= lastBlock; ++b) {
       if (b >= chunkEnd) {
         chunkFirst = b;
-        chunkEnd = std::min<uint64_t>(lastBlock + 1, b + kChunkBlocks);
+        chunkEnd = std::min<uint64_t>(lastBlock + 1, b + chunkBlocks_);
         const auto frames = static_cast<uint32_t>((chunkEnd - 1 - b) * g_.hop + kBlockFrames);
         if (work_.audio->Read(static_cast<uint32_t>(b * g_.hop), frames, chunk_.data()) != frames) return false;
+        TakeChunk(frames);
       }
-      const uint8_t* block = chunk_.data() + (b - chunkFirst) * g_.hop * 4;
-      AnalyseSingleBlock(analyzer_, block, energies_.data() + size_t{slot} * 32, shares_.data() + size_t{slot} * 32);
-      const uint8_t silent = SilentBlock(block) ? 1 : 0;
+      // Overlapping blocks share their scaled samples and their silence:
+      // each frame is scaled and looked at once.
+      const size_t at = (b - chunkFirst) * g_.hop;
+      AnalyseScaledBlock(analyzer_, left_.data() + at, right_.data() + at, energies_.data() + size_t{slot} * 32,
+                         shares_.data() + size_t{slot} * 32);
+      const uint8_t silent = SilentAt(at / g_.hop) ? 1 : 0;
       silentInRing = silentInRing - silent_[slot] + silent;
       silent_[slot] = silent;
       if (++slot == slots_) slot = 0;
@@ -94,6 +107,35 @@ class SegmentScanner {
   }
 
  private:
+  // Scales the frames just read and notes which hops of them are all zero.
+  void TakeChunk(uint32_t frames) {
+    ScaleFrames(analyzer_, chunk_.data(), frames, left_.data(), right_.data());
+    const size_t words = size_t{g_.hop} * 4 / 8;  // a hop is a multiple of 64 frames
+    for (uint32_t k = 0; k < frames / g_.hop; ++k) {
+      const uint8_t* p = chunk_.data() + size_t{k} * words * 8;
+      uint32_t frame;
+      std::memcpy(&frame, p, 4);
+      const uint64_t pair = (uint64_t{frame} << 32) | frame;
+      uint64_t differ = 0;
+      for (size_t i = 0; i < words; ++i) {
+        uint64_t v;
+        std::memcpy(&v, p + 8 * i, 8);
+        differ |= v ^ pair;
+      }
+      quietHops_[k] = differ == 0 ? 1 : 0;
+      hopFrame_[k] = frame;
+    }
+  }
+
+  // The block of the chunk starting at hop k is digital silence (as
+  // SilentBlock says): all its hops hold one frame value, the same.
+  bool SilentAt(size_t k) const {
+    for (uint32_t i = 0; i < g_.step; ++i) {
+      if (quietHops_[k + i] == 0 || hopFrame_[k + i] != hopFrame_[k]) return false;
+    }
+    return true;
+  }
+
   const WavScanWork& work_;
   const Geometry g_;
   StartScores& scores_;
@@ -103,7 +145,11 @@ class SegmentScanner {
   std::vector<uint8_t> silent_;
   std::vector<uint32_t> masks_;
   std::vector<uint8_t> candidateSilent_;
+  uint32_t chunkBlocks_ = 1;
   std::vector<uint8_t> chunk_;
+  std::vector<double> left_, right_;  // chunk_'s samples, scaled
+  std::vector<uint8_t> quietHops_;    // per hop of chunk_: 1 when all its frames are its first
+  std::vector<uint32_t> hopFrame_;    // per hop of chunk_: its first frame
 };
 
 }  // namespace
@@ -115,6 +161,8 @@ uint64_t WavStartCount(uint64_t sourceFrames, uint32_t hop, uint32_t templates, 
 }
 
 bool ScanWavSource(const WavScanWork& work, StartScores& scores) {
+  // Blocks are whole hops, and a hop whole 8-byte words (all of kFindHops).
+  if (work.hop == 0 || kBlockFrames % work.hop != 0 || work.hop % 2 != 0) return false;
   const FindTemplates& t = *work.templates;
   Geometry g{};
   g.hop = work.hop;

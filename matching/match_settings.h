@@ -11,6 +11,8 @@
 
 namespace kestrune {
 
+struct CandidateScore;
+
 // Optional listener for what a run finds and writes (the command line's JSON
 // report uses it). Called on the job's thread.
 class MatchObserver {
@@ -23,6 +25,14 @@ class MatchObserver {
   // A result file finished: templateIndex is the template split it holds in
   // separate-files mode, or -1 for the one file of the run.
   virtual void OnResultFile(int64_t templateIndex, const std::filesystem::path& path, bool written) = 0;
+  // Every candidate's agreement with template split templateIndex, best first
+  // (equal agreements in no set order); once per template split, before its
+  // matches. For pictures of the whole source; the default ignores it.
+  virtual void OnScores(uint32_t templateIndex, const CandidateScore* ranked, uint32_t count) {
+    (void)templateIndex;
+    (void)ranked;
+    (void)count;
+  }
 };
 
 struct MatchSettings {
@@ -37,7 +47,13 @@ struct MatchSettings {
   bool separateFiles = false;        // one result file per template split
   JobHost* ownerWindow = nullptr;    // shows messages and runs the conversion
   MatchObserver* observer = nullptr;
+  // Count what would be written first, and ask ownerWindow before writing a
+  // result larger than kLargeResultBytes or holding more than 90 % of the
+  // source's splits. Off for the command line, which writes as told.
+  bool confirmLargeResults = false;
 };
+
+inline constexpr uint64_t kLargeResultBytes = uint64_t{1} << 30;
 
 inline constexpr char kCaption[] = "Sound processing";
 inline constexpr char kFormatMessage[] = "Only 44 kHz 2 chanels PCM wav files supported";

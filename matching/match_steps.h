@@ -23,6 +23,13 @@ namespace kestrune {
 // format message through host and returns false.
 bool CheckWavFormat(const WavInfo& info, JobHost* host);
 
+// OpenWavFile for a job's source or sample; a failure reports its cause
+// (the system's reason, or not a WAV file) through host.
+bool OpenJobWav(WavInfo& info, const std::filesystem::path& path, FailureFile which, JobHost* host);
+// CheckWavFormat, reporting the file's actual format as the cause first.
+bool CheckJobWavFormat(const WavInfo& info, const std::filesystem::path& path, FailureFile which,
+                       JobHost* host);
+
 // "Template split - %d, src split written - %d", both counted from 0.
 std::string TemplateWrittenText(uint32_t templateIndex, uint32_t sourceSplit);
 
@@ -71,6 +78,7 @@ class ResultWriter {
 
   bool Begin();
   bool Append(const uint8_t* bytes, size_t count);
+  const std::filesystem::path& TempPath() const { return tempPath_; }
   // Flushes, converts (unless the result is empty and skipEmpty is set), then
   // closes and removes the temporary file. templateIndex names the result
   // of one template split; without it the result of the whole run.

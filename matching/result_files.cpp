@@ -141,7 +141,18 @@ bool ConvertSound(platform::File& rawFile, const std::filesystem::path& target, 
     code = RunWorkerRoutine(&context);
   }
   if (code == PD_SUCCEEDED) return true;
-  if (host != nullptr) host->ShowMessage(kConvertFailedMessage, kCaption);
+  if (host != nullptr) {
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    if (code == PD_TERMINATED) {
+      Fail(host, FailureReason::kStopped, FailureFile::kNone, {});
+    } else if (!platform::FolderIsWritable(folder)) {
+      Fail(host, FailureReason::kOutputFolder, FailureFile::kOutput, folder.string());
+    } else {
+      Fail(host, FailureReason::kWriteFailed, FailureFile::kNone, target.string());
+    }
+    host->ShowMessage(kConvertFailedMessage, kCaption);
+  }
   return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "matching/match_steps.h"
@@ -12,15 +13,17 @@ namespace kestrune {
 bool MatchWavSource(const MatchSettings& settings, WorkerContext* context) {
   WavInfo source;
   WavInfo sample;
-  if (!OpenWavFile(source, settings.sourcePath, false)) return false;
-  if (!OpenWavFile(sample, settings.samplePath, false)) return false;
-  if (!CheckWavFormat(source, settings.ownerWindow)) return false;
-  if (!CheckWavFormat(sample, settings.ownerWindow)) return false;
+  JobHost* host = settings.ownerWindow;
+  if (!OpenJobWav(source, settings.sourcePath, FailureFile::kSource, host)) return false;
+  if (!OpenJobWav(sample, settings.samplePath, FailureFile::kSample, host)) return false;
+  if (!CheckJobWavFormat(source, settings.sourcePath, FailureFile::kSource, host)) return false;
+  if (!CheckJobWavFormat(sample, settings.samplePath, FailureFile::kSample, host)) return false;
 
   // A split must hold at least one whole analysis block, and its frame count fit 32 bits.
   if (settings.splitMilliseconds < kMinAnalysableSplitMilliseconds ||
       settings.splitMilliseconds > kMaxSplitMilliseconds) {
-    return false;
+    return Fail(host, FailureReason::kSplitLength, FailureFile::kNone, {},
+                std::to_string(settings.splitMilliseconds) + " ms");
   }
   const SplitGeometry g = SplitGeometryFor(settings.splitMilliseconds);
   const uint32_t sourceSplits = SourceSplitCount(source, g);
@@ -36,13 +39,16 @@ bool MatchWavSource(const MatchSettings& settings, WorkerContext* context) {
     scores.resize(sourceSplits);
     buffer.resize(g.bytesPerSplit);
   } catch (const std::bad_alloc&) {
-    return false;
+    return Fail(host, FailureReason::kOutOfMemory, FailureFile::kNone, {});
   }
 
   BeatAnalyzer analyzer;
   if (!SetupBeatAnalyzer(analyzer, static_cast<int32_t>(g.blocksPerSplit))) return false;
   SetProgressText(context, "Prepare source beats information..");
-  if (!PrepareSourceSplits(source, g, *table, context)) return false;
+  if (!PrepareSourceSplits(source, g, *table, context)) {
+    if (Terminated(context)) return Fail(host, FailureReason::kStopped, FailureFile::kNone, {});
+    return Fail(host, FailureReason::kReadFailed, FailureFile::kSource, settings.sourcePath.string());
+  }
   SetProgressText(context, kPleaseWait);
 
   Candidates candidates;

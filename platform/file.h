@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace kestrune::platform {
@@ -49,6 +50,9 @@ class File {
   int64_t Read(void* buffer, size_t n);
   // The same, at an absolute offset; the current position is not used.
   int64_t ReadAt(uint64_t offset, void* buffer, size_t n) const;
+  // Says the file will be read once from start to end, so the system reads
+  // further ahead and drops what was read sooner. Only a hint.
+  void AdviseSequential() const;
   // Moves the position to an absolute offset (beyond the end is allowed).
   bool Seek(uint64_t offset);
   bool SeekToEnd();
@@ -115,6 +119,12 @@ bool RemoveFile(const std::filesystem::path& path);
 // What a path names, without following a final symbolic link.
 enum class PathKind { None, File, Folder, Other };
 PathKind KindOf(const std::filesystem::path& path);
+
+// Why path cannot be opened for reading, in the system's words ("No such
+// file or directory"); empty when it can.
+std::string OpenReadFailure(const std::filesystem::path& path);
+// True when files can be created in folder.
+bool FolderIsWritable(const std::filesystem::path& folder);
 
 // Creates a folder; false when it cannot be made or something is already there.
 bool CreateFolder(const std::filesystem::path& path);

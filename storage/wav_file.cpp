@@ -155,7 +155,9 @@ bool detail::OpenWavBytes(WavInfo& info, const uint8_t* bytes, size_t n) {
   return ok;
 }
 
-uint32_t ReadWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_t frameCount) {
+namespace {
+
+uint32_t ReadFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_t frameCount, bool fromMapping) {
   if (info.blockAlign == 0 || buffer == nullptr) return 0;
   // 64-bit products: a huge firstFrame or frameCount must not wrap into range.
   uint64_t start = uint64_t{firstFrame} * info.blockAlign;
@@ -165,7 +167,7 @@ uint32_t ReadWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_
   static_assert(SIZE_MAX >= UINT32_MAX);
   size_t count = static_cast<size_t>(std::min<uint64_t>(wanted, info.dataSize - start));
   uint64_t copied = 0;
-  if (info.data != nullptr) {
+  if (fromMapping && info.data != nullptr) {
     std::memcpy(buffer, info.data + start, count);
     copied = count;
   } else {
@@ -175,6 +177,18 @@ uint32_t ReadWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_
   }
   return static_cast<uint32_t>(copied / info.blockAlign);
 }
+
+}  // namespace
+
+uint32_t ReadWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_t frameCount) {
+  return ReadFrames(info, buffer, firstFrame, frameCount, true);
+}
+
+uint32_t StreamWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_t frameCount) {
+  return ReadFrames(info, buffer, firstFrame, frameCount, !info.fileHandle.IsOpen());
+}
+
+void AdviseSequentialWavRead(const WavInfo& info) { info.fileHandle.AdviseSequential(); }
 
 void ReleaseWavFrames(const WavInfo& info, uint32_t firstFrame, uint32_t frameCount) {
   if (info.data == nullptr || info.blockAlign == 0) return;

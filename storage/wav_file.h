@@ -41,6 +41,18 @@ bool OpenWavFile(WavInfo& info, const std::filesystem::path& path, bool requireM
 // which holds frameCount * blockAlign bytes. Returns the whole frames copied.
 uint32_t ReadWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_t frameCount);
 
+// Reads as ReadWavFrames does, but through the file handle in mapped mode
+// too: one copy by the system and no page of the mapping touched. For a long
+// stretch read once, in order, this costs a fraction of the mapping's page
+// faults and keeps nothing resident. Without a handle (a file given as bytes)
+// it copies from the mapping. A file that shrank since it was opened reads
+// short here, where the mapping would fault.
+uint32_t StreamWavFrames(WavInfo& info, void* buffer, uint32_t firstFrame, uint32_t frameCount);
+
+// Says that the data will be read once from start to end (StreamWavFrames):
+// the system reads further ahead. Only a hint.
+void AdviseSequentialWavRead(const WavInfo& info);
+
 // Says that frames [firstFrame, firstFrame + frameCount) will not be read
 // again soon: in mapped mode the memory that holds them is given back, so a
 // pass over a long file does not keep all of it resident. They can still be

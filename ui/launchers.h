@@ -5,14 +5,17 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
+#include <memory>
 
 class QWidget;
 
 namespace kestrune::ui {
 
 class UserPrompts;
+struct RunResults;
 
 inline constexpr char kProcessingTitle[] = "Processing sound.";
 inline constexpr char kTempoTitle[] = "Calculating BPM";
@@ -20,17 +23,22 @@ inline constexpr char kTempoTitle[] = "Calculating BPM";
 // Matches a sample against a WAV source. True when the job succeeded;
 // otherwise "Error occurs while processing sound." is shown and the result is
 // false.
+// When results is given, it receives what the run found and wrote.
 bool LaunchWavMatch(QWidget* owner, UserPrompts& prompts, const QString& outputFolder,
                     const QString& sourcePath, const QString& samplePath, uint32_t splitMilliseconds,
                     uint32_t startOffset, uint32_t fragmentLength, uint32_t minSimilarity,
-                    uint32_t declick, uint32_t separateFiles);
+                    uint32_t declick, uint32_t separateFiles, RunResults* results = nullptr);
 
 // Matches a sample against a splits database, which fixes the split length.
 // Reports failures like LaunchWavMatch.
 bool LaunchDatabaseMatch(QWidget* owner, UserPrompts& prompts, const QString& outputFolder,
                          const QString& databasePath, const QString& samplePath, uint32_t startOffset,
                          uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
-                         uint32_t separateFiles);
+                         uint32_t separateFiles, RunResults* results = nullptr);
+
+// The result files of a run that exist already (native paths).
+QStringList ExistingResultFiles(const QString& outputFolder, const QString& samplePath, uint32_t fragmentLength,
+                                bool separateFiles);
 
 // Estimates the tempo of a WAV file behind "Calculating BPM". True when an
 // estimate was made; it is stored in *estimate only then. Shows nothing.
@@ -49,6 +57,9 @@ class JobLaunchers {
                              uint32_t minSimilarity, uint32_t declick, uint32_t separateFiles) = 0;
   // Stores the estimate in *estimate only when it succeeds.
   virtual bool TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) = 0;
+  // What the last successful matching run found and wrote, once; null when
+  // there is nothing to show.
+  virtual std::shared_ptr<RunResults> TakeResults() { return nullptr; }
 };
 
 // The launchers above, showing their messages through prompts.
@@ -63,9 +74,11 @@ class CoreLaunchers : public JobLaunchers {
                      const QString& samplePath, uint32_t startOffset, uint32_t fragmentLength,
                      uint32_t minSimilarity, uint32_t declick, uint32_t separateFiles) override;
   bool TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) override;
+  std::shared_ptr<RunResults> TakeResults() override { return std::move(m_results); }
 
  private:
   UserPrompts& m_prompts;
+  std::shared_ptr<RunResults> m_results;
 };
 
 }  // namespace kestrune::ui

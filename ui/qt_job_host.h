@@ -4,6 +4,10 @@
 // by the user interface thread while the worker waits.
 #pragma once
 
+#include <QString>
+
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/worker.h"
@@ -24,8 +28,17 @@ class QtJobHost : public JobHost {
   // A nested progress dialog in front of the run's dialog. Once the run has
   // been told to stop, no dialog opens and the result is PD_TERMINATED.
   int RunProgress(const std::string& title, WorkerProc worker, void* userData) override;
+  // Kept for the boxes that follow: they show it as their details.
+  void ReportFailure(const FailureCause& cause) override;
+  // "Write" / "Cancel", with the size and the count of splits.
+  bool ConfirmLargeResult(uint64_t bytes, uint64_t splits, uint32_t sourceSplits) override;
+
+  std::optional<FailureCause> Cause() const;
 
  private:
+  QString CauseText() const;
+  mutable std::mutex m_lock;
+  std::optional<FailureCause> m_cause;
   CUPDialog& m_run;
   UserPrompts& m_prompts;
 };

@@ -3,24 +3,33 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QShortcut>
+#include <QUrl>
 
 #include <algorithm>
 
 #include "analysis/tempo_worker.h"
 #include "common/split_geometry.h"
 #include "ui/about_dlg.h"
+#include "storage/splits_database.h"
 #include "ui/app_icon.h"
+#include "ui/dialog_extras.h"
 #include "ui/launchers.h"
+#include "ui/results_window.h"
+#include "ui/run_results.h"
 #include "ui/user_prompts.h"
 
 namespace kestrune::ui {
@@ -124,6 +133,10 @@ void CTamberlyDlg::CreateControls() {
   msRow->addWidget(m_c.millisecondsMode);
   msRow->addWidget(m_c.splitMs);
   msRow->addWidget(m_c.millisecondsUnit);
+  m_c.splitNote = new QLabel(this);
+  m_c.splitNote->setObjectName("splitNote");
+  msRow->addSpacing(8);
+  msRow->addWidget(m_c.splitNote);
   msRow->addStretch(1);
   grid->addWidget(m_c.splitLength, row, 0);
   grid->addLayout(msRow, row, 1);
@@ -142,20 +155,37 @@ void CTamberlyDlg::CreateControls() {
   // 5: the sample.
   m_c.sample = PathEdit(this, "sample");
   m_c.openSample = Button(this, QStringLiteral("Open..."), "openSample");
+  m_c.sampleLength = new QLabel(this);
+  m_c.sampleLength->setObjectName("sampleLength");
+  m_c.sampleLength->setToolTip(QStringLiteral("Whole splits in the sample at the current split length"));
+  auto* sampleRow = new QHBoxLayout;
+  sampleRow->addWidget(m_c.sample, 1);
+  sampleRow->addWidget(m_c.sampleLength);
   grid->addWidget(label("Wave File to find:"), row, 0);
-  grid->addWidget(m_c.sample, row, 1);
+  grid->addLayout(sampleRow, row, 1);
   grid->addWidget(m_c.openSample, row, 2);
   ++row;
 
   // 6 to 8: numbers.
+  const QString offsetTip = QStringLiteral("Whole splits of the sample skipped before the fragment (0..50000)");
+  const QString lengthTip = QStringLiteral("Consecutive splits of the sample searched for, one after another (1..50)");
+  const QString similarityTip =
+      QStringLiteral("Source splits whose beat masks agree with a template split in at least this share of "
+                     "bits are written (1..100). Random sound agrees in about half of them.");
   m_c.startOffset = NumberEdit(this, "startOffset");
+  m_c.startOffset->setToolTip(offsetTip);
   grid->addWidget(label("Start Offset (splits.):"), row, 0);
+  grid->itemAtPosition(row, 0)->widget()->setToolTip(offsetTip);
   grid->addWidget(m_c.startOffset, row++, 1, Qt::AlignLeft);
   m_c.fragmentLength = NumberEdit(this, "fragmentLength");
+  m_c.fragmentLength->setToolTip(lengthTip);
   grid->addWidget(label("Fragment Length (splits.):"), row, 0);
+  grid->itemAtPosition(row, 0)->widget()->setToolTip(lengthTip);
   grid->addWidget(m_c.fragmentLength, row++, 1, Qt::AlignLeft);
   m_c.minSimilarity = NumberEdit(this, "minSimilarity");
+  m_c.minSimilarity->setToolTip(similarityTip);
   grid->addWidget(label("Minimum Similarity (%):"), row, 0);
+  grid->itemAtPosition(row, 0)->widget()->setToolTip(similarityTip);
   grid->addWidget(m_c.minSimilarity, row++, 1, Qt::AlignLeft);
 
   // 9 and 10: flags.
@@ -204,6 +234,15 @@ void CTamberlyDlg::CreateControls() {
   connect(m_c.noteFraction, &QComboBox::activated, this, &CTamberlyDlg::OnSelchangeNoteFraction);
   connect(m_c.close, &QPushButton::clicked, this, &CTamberlyDlg::accept);
   connect(m_c.about, &QPushButton::clicked, this, &CTamberlyDlg::OnAbout);
+  // What the dialog shows live: the split length a tempo gives and the
+  // sample's length in splits.
+  connect(m_c.bpm, &QLineEdit::textChanged, this, &CTamberlyDlg::ShowLiveSplitLength);
+  connect(m_c.noteFraction, &QComboBox::currentIndexChanged, this, &CTamberlyDlg::ShowLiveSplitLength);
+  connect(m_c.bpmMode, &QRadioButton::toggled, this, &CTamberlyDlg::ShowLiveSplitLength);
+  connect(m_c.splitMs, &QLineEdit::textChanged, this, &CTamberlyDlg::ShowSampleLength);
+  connect(m_c.sample, &QLineEdit::textChanged, this, &CTamberlyDlg::ShowSampleLength);
+  connect(m_c.source, &QComboBox::currentIndexChanged, this, &CTamberlyDlg::ShowSampleLength);
+  setAcceptDrops(true);
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   connect(help, &QShortcut::activated, this, &CTamberlyDlg::OnAbout);
 }
@@ -283,18 +322,23 @@ void CTamberlyDlg::Complain(const QString& text) {
 
 void CTamberlyDlg::UpdateControls() {
   if (!UpdateData(true)) return;
+  ShowGroups(m_nSource, m_nSplitMode);
+}
+
+void CTamberlyDlg::ShowGroups(int32_t source, int32_t splitMode) {
   // A splits database fixes the split length itself.
-  const bool wavSource = m_nSource != kSourceDatabase;
+  const bool wavSource = source != kSourceDatabase;
   for (QWidget* w : std::initializer_list<QWidget*>{m_c.splitLength, m_c.millisecondsMode, m_c.splitMs,
                                                     m_c.millisecondsUnit, m_c.bpmMode, m_c.bpm, m_c.bpmUnit,
-                                                    m_c.noteFraction, m_c.calculate}) {
+                                                    m_c.noteFraction, m_c.calculate, m_c.splitNote}) {
     w->setVisible(wavSource);
   }
-  const bool bpmMode = m_nSplitMode == kModeBpm;
+  const bool bpmMode = splitMode == kModeBpm;
   m_c.bpm->setEnabled(bpmMode);
   m_c.calculate->setEnabled(bpmMode);
   m_c.noteFraction->setEnabled(bpmMode);
-  m_c.splitMs->setEnabled(m_nSplitMode == kModeMilliseconds);
+  m_c.splitMs->setEnabled(splitMode == kModeMilliseconds);
+  ShowSampleLength();
 }
 
 void CTamberlyDlg::OnSplitMode() { UpdateControls(); }
@@ -311,9 +355,9 @@ void CTamberlyDlg::OnOpenSource() {
   if (!UpdateData(true)) return;
   QString path;
   if (m_nSource == kSourceDatabase) {
-    path = m_prompts.OpenFile(kDatabaseFilter, kDatabaseInitialName);
+    path = m_prompts.OpenFile(kDatabaseFilter, kDatabaseInitialName, FolderOf(m_strSource));
   } else if (m_nSource == kSourceWav) {
-    path = m_prompts.OpenFile(kWavFilter, QString());
+    path = m_prompts.OpenFile(kWavFilter, QString(), FolderOf(m_strSource));
   } else {
     return;
   }
@@ -324,7 +368,9 @@ void CTamberlyDlg::OnOpenSource() {
 
 void CTamberlyDlg::OnOpenSample() {
   if (!UpdateData(true)) return;
-  const QString path = m_prompts.OpenFile(kWavFilter, QString());
+  // The sample's folder, or the source's while there is no sample yet.
+  const QString folder = FolderOf(m_strSample.isEmpty() ? m_strSource : m_strSample);
+  const QString path = m_prompts.OpenFile(kWavFilter, QString(), folder);
   if (path.isEmpty()) return;
   m_strSample = FromUser(path);
   UpdateData(false);
@@ -359,17 +405,104 @@ void CTamberlyDlg::OnProcess() {
   const QString outputFolder = m_strOutputFolder;
   const uint32_t separateFiles = m_bCollect == 0 ? 1 : 0;
   const uint32_t declick = m_bDeclick != 0 ? 1 : 0;
-  // The launchers report their own failures; their results are not needed here.
+  // The launchers report their own failures; a success opens its results.
+  bool done = false;
   if (m_nSource == kSourceDatabase) {
-    m_launchers.DatabaseMatch(this, outputFolder, m_strSource, m_strSample, m_nStartOffset, m_nFragmentLength,
-                              m_nMinSimilarity, declick, separateFiles);
+    done = m_launchers.DatabaseMatch(this, outputFolder, m_strSource, m_strSample, m_nStartOffset,
+                                     m_nFragmentLength, m_nMinSimilarity, declick, separateFiles);
   } else if (m_nSource == kSourceWav) {
     // In BPM mode the tempo decides, whatever the milliseconds field shows;
     // the derived length is not written back.
     if (m_nSplitMode == kModeBpm) m_nSplitMs = SplitLengthForTempo(m_nBpm, m_nNoteFraction);
-    m_launchers.WavMatch(this, outputFolder, m_strSource, m_strSample, m_nSplitMs, m_nStartOffset,
-                         m_nFragmentLength, m_nMinSimilarity, declick, separateFiles);
+    done = m_launchers.WavMatch(this, outputFolder, m_strSource, m_strSample, m_nSplitMs, m_nStartOffset,
+                                m_nFragmentLength, m_nMinSimilarity, declick, separateFiles);
   }
+  if (done) ShowResults(m_launchers.TakeResults());
+}
+
+ResultsWindow* CTamberlyDlg::Results() const { return m_results.data(); }
+
+void CTamberlyDlg::ShowResults(std::shared_ptr<RunResults> results) {
+  if (!results) return;
+  // One results window at a time: the newest run replaces the last.
+  if (m_results) m_results->close();
+  m_results = new ResultsWindow(std::move(results), this);
+  m_results->show();
+  m_results->raise();
+}
+
+void CTamberlyDlg::ShowLiveSplitLength() {
+  if (!m_c.bpmMode->isChecked()) {
+    m_c.splitNote->clear();
+    return;
+  }
+  // In BPM mode the milliseconds field shows the length "Process.." will use.
+  const auto live = SplitLengthForTempoText(m_c.bpm->text(), m_c.noteFraction->currentIndex());
+  if (!live) {
+    m_c.splitNote->clear();
+    return;
+  }
+  m_c.splitMs->setText(QString::number(live->milliseconds));
+  m_c.splitNote->setText(live->note);
+}
+
+void CTamberlyDlg::ShowSampleLength() {
+  uint32_t splitMs = 0;
+  if (m_c.source->currentIndex() == kSourceDatabase) {
+    // The database fixes the split length; its header says which.
+    QFile file(m_c.sourcePath->text());
+    DatabaseHeader header;
+    if (!file.fileName().isEmpty() && file.open(QIODevice::ReadOnly)) {
+      const QByteArray bytes = file.read(kDatabaseHeaderSize);
+      if (bytes.size() == qsizetype{kDatabaseHeaderSize} &&
+          ParseDatabaseHeader(reinterpret_cast<const uint8_t*>(bytes.constData()), header)) {
+        splitMs = header.splitMilliseconds;
+      }
+    }
+  } else {
+    splitMs = m_c.splitMs->text().toUInt();
+  }
+  m_c.sampleLength->setText(SampleLengthText(m_c.sample->text(), splitMs));
+}
+
+bool CTamberlyDlg::TakeDroppedFile(const QString& path) {
+  const QString native = FromUser(path);
+  switch (DropTargetFor(path, m_c.sourcePath->text().isEmpty())) {
+    case DropTarget::Database:
+      m_c.source->setCurrentIndex(kSourceDatabase);
+      m_c.sourcePath->setText(native);
+      break;
+    case DropTarget::Source:
+      m_c.source->setCurrentIndex(kSourceWav);
+      m_c.sourcePath->setText(native);
+      break;
+    case DropTarget::Sample:
+      m_c.sample->setText(native);
+      break;
+    case DropTarget::None:
+      return false;
+  }
+  ShowGroups(m_c.source->currentIndex(), m_c.bpmMode->isChecked() ? kModeBpm : kModeMilliseconds);
+  return true;
+}
+
+void CTamberlyDlg::dragEnterEvent(QDragEnterEvent* event) {
+  const auto urls = event->mimeData()->urls();
+  for (const QUrl& url : urls) {
+    if (url.isLocalFile() && DropTargetFor(url.toLocalFile(), false) != DropTarget::None) {
+      event->acceptProposedAction();
+      return;
+    }
+  }
+}
+
+void CTamberlyDlg::dropEvent(QDropEvent* event) {
+  bool taken = false;
+  const auto urls = event->mimeData()->urls();
+  for (const QUrl& url : urls) {
+    if (url.isLocalFile()) taken = TakeDroppedFile(url.toLocalFile()) || taken;
+  }
+  if (taken) event->acceptProposedAction();
 }
 
 void CTamberlyDlg::accept() {

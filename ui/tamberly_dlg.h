@@ -4,9 +4,11 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 #include "common/options.h"
 
@@ -20,7 +22,9 @@ class QRadioButton;
 namespace kestrune::ui {
 
 class JobLaunchers;
+class ResultsWindow;
 class UserPrompts;
+struct RunResults;
 
 inline constexpr char kAppTitle[] = "Kestrune";
 inline constexpr char kWavFilter[] = "WAV files (*.wav);;All Files (*)";
@@ -82,6 +86,8 @@ class CTamberlyDlg : public QDialog {
     QPushButton* process;
     QPushButton* close;
     QPushButton* about;
+    QLabel* splitNote;     // the split length a tempo gives, when held to the range
+    QLabel* sampleLength;  // the sample's length in splits
   };
   const Controls& controls() const { return m_c; }
 
@@ -98,12 +104,28 @@ class CTamberlyDlg : public QDialog {
   // "Close": ends the dialog only when every field reads correctly.
   void accept() override;
 
+ public:
+  // Takes a dropped file as source, database or sample (see DropTargetFor);
+  // false when it is not one the dialog takes.
+  bool TakeDroppedFile(const QString& path);
+  // The window showing the last run's results, if open.
+  ResultsWindow* Results() const;
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
  private:
   void CreateControls();
   void OnInitDialog();
   void UpdateControls();
+  // Shows the split-length group for a WAV source and enables its fields for the mode.
+  void ShowGroups(int32_t source, int32_t splitMode);
   bool ReadNumber(QLineEdit* edit, const OptionRange& range, uint32_t& value);
   void Complain(const QString& text);
+  void ShowLiveSplitLength();
+  void ShowSampleLength();
+  void ShowResults(std::shared_ptr<RunResults> results);
 
   UserPrompts& m_prompts;
   JobLaunchers& m_launchers;
@@ -123,6 +145,7 @@ class CTamberlyDlg : public QDialog {
   QString m_strOutputFolder;
   int32_t m_nSplitMode = kModeMilliseconds;
   uint32_t m_nBpm = kBpmOption.byDefault;
+  QPointer<ResultsWindow> m_results;
 };
 
 }  // namespace kestrune::ui

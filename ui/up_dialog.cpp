@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
+#include <QHBoxLayout>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -44,9 +46,19 @@ CUPDialog::CUPDialog(QWidget* parent, bool allowCancel, const QString& title, Wo
   m_progress->setRange(0, 100);
   m_progress->setTextVisible(false);
 
+  // A visible way to stop besides Escape; greyed once stopping has begun.
+  m_stop = new QPushButton(tr("Stop"), this);
+  m_stop->setObjectName("stop");
+  m_stop->setAutoDefault(false);
+  m_stop->setToolTip(tr("Stop this run (Escape)"));
+  connect(m_stop, &QPushButton::clicked, this, &CUPDialog::reject);
+
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_status);
-  layout->addWidget(m_progress);
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(m_progress, 1);
+  bar->addWidget(m_stop);
+  layout->addLayout(bar);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -57,6 +69,7 @@ int CUPDialog::DoModal() {
 
   m_status->clear();
   m_progress->setValue(0);
+  m_stop->setEnabled(true);
   setWindowTitle(m_szTitle);
   m_context.hDlg = this;
   ++m_generation;
@@ -98,6 +111,7 @@ void CUPDialog::reject() {
 void CUPDialog::Terminate() {
   m_context.bTerminate.store(true);
   ShowStatus(kTerminationInitiated);
+  m_stop->setEnabled(false);
   if (m_context.bRunning.load()) {
     WaitForWorker(kTerminationWaitMs);
     if (m_context.bRunning.load()) {

@@ -23,6 +23,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace kestrune::ui {
 
@@ -52,6 +53,8 @@ class CUPDialog : public QDialog, public ProgressWindow {
   WorkerContext& Context() { return m_context; }
   QString StatusText() const;
   int Position() const;
+  // "Stop": asks the run to stop, as Escape does.
+  QPushButton* StopButton() const { return m_stop; }
 
   // ProgressWindow, called from the worker thread after CanReport.
   bool IsOpen() const override { return m_bOpen.load(); }
@@ -87,6 +90,7 @@ class CUPDialog : public QDialog, public ProgressWindow {
   uint64_t m_generation = 0;
   QLabel* m_status = nullptr;
   QProgressBar* m_progress = nullptr;
+  QPushButton* m_stop = nullptr;
 };
 
 }  // namespace kestrune::ui

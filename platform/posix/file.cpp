@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -123,6 +124,10 @@ int64_t File::ReadAt(uint64_t offset, void* buffer, size_t n) const {
     done += static_cast<size_t>(r);
   }
   return static_cast<int64_t>(done);
+}
+
+void File::AdviseSequential() const {
+  if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 bool File::Seek(uint64_t offset) {
@@ -273,6 +278,23 @@ std::filesystem::path TempFolder() {
 }
 
 bool RemoveFile(const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string OpenReadFailure(const std::filesystem::path& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    ::close(fd);
+    return {};
+  }
+  return std::strerror(errno);
+}
+
+bool FolderIsWritable(const std::filesystem::path& folder) {
+  struct stat st;  // follows links: a linked folder is a folder here
+  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
 
 PathKind KindOf(const std::filesystem::path& path) {
   struct stat st;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/beat_analyzer.h"
+#include "analysis/beat_vector.h"
 #include "support/wav_builder.h"
 
 namespace kestrune {
@@ -115,6 +116,70 @@ TEST_F(BeatVector, ExtremeAndSilentBlocksGiveTheSameBits) {
     ExpectSamePaths({test::NoiseBytes(kBlockFrames * 4, 5), block, Constant(0, 0), block,
                      test::NoiseBytes(kBlockFrames * 4, 6)},
                     name + " among noise");
+  }
+}
+
+// The vector path scales without dividing: every one of the 65536 sample
+// values must come out as the quotient itself, on both channels, and whole
+// blocks of them must analyse to the same bits.
+TEST_F(BeatVector, EverySampleValueIsScaledToTheQuotientItself) {
+  std::vector<std::vector<uint8_t>> blocks;
+  for (uint32_t first = 0; first < 65536; first += kBlockFrames) {
+    blocks.push_back(MakeBlock([first](int32_t n) {
+      const auto x = static_cast<uint16_t>(first + static_cast<uint32_t>(n));
+      return Frame{x, static_cast<uint16_t>(x * 40503u)};  // right: every value too, in another order
+    }));
+  }
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
+  std::vector<double> left(kBlockFrames), right(kBlockFrames);
+  for (const auto& block : blocks) {
+    detail::ScaleFramesAvx2(block.data(), kBlockFrames, left.data(), right.data());
+    for (int32_t n = 0; n < kBlockFrames; ++n) {
+      const double l = static_cast<double>(LoadU16(&block[4 * n])) / 65535.0;
+      const double r = static_cast<double>(LoadU16(&block[4 * n + 2])) / 65535.0;
+      ASSERT_TRUE(SameBits(&left[n], &l, 1)) << "left sample " << LoadU16(&block[4 * n]);
+      ASSERT_TRUE(SameBits(&right[n], &r, 1)) << "right sample " << LoadU16(&block[4 * n + 2]);
+    }
+  }
+#endif
+  ExpectSamePaths(blocks, "every sample value");
+}
+
+// Overlapping blocks analysed from samples scaled once give the bits of each
+// block analysed from its frames, on either path: every sample value scaled
+// (an odd count, so the vector code's tail is the scalar code's), and blocks
+// at every hop of the search over extremes and noise.
+TEST(ScaledBlocks, GiveTheBitsOfBlocksAnalysedFromTheirFrames) {
+  std::vector<uint8_t> frames(size_t{65536 + 3} * 4);
+  for (uint32_t x = 0; x < 65536 + 3; ++x) {
+    StoreU16(&frames[4 * x], static_cast<uint16_t>(x));
+    StoreU16(&frames[4 * x + 2], static_cast<uint16_t>(x * 40503u));
+  }
+  const auto noise = test::NoiseBytes(20000 * 4, 9);
+  std::copy(noise.begin(), noise.end(), frames.begin() + 30000 * 4);
+  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2}) {
+    if (kernel == KernelChoice::Avx2 && !Avx2Available()) continue;
+    BeatAnalyzer a, b;
+    ASSERT_EQ(SetupBeatAnalyzer(a, 21), 1);
+    ASSERT_EQ(SetupBeatAnalyzer(b, 21), 1);
+    ASSERT_EQ(SetBeatAnalyzerKernel(a, kernel), kernel);
+    ASSERT_EQ(SetBeatAnalyzerKernel(b, kernel), kernel);
+    const size_t n = frames.size() / 4;
+    std::vector<double> left(n), right(n);
+    ScaleFrames(a, frames.data(), n, left.data(), right.data());
+    for (size_t i = 0; i < n; ++i) {
+      const double l = static_cast<double>(LoadU16(&frames[4 * i])) / 65535.0;
+      const double r = static_cast<double>(LoadU16(&frames[4 * i + 2])) / 65535.0;
+      ASSERT_TRUE(SameBits(&left[i], &l, 1) && SameBits(&right[i], &r, 1)) << "frame " << i;
+    }
+    for (size_t at = 0; at + kBlockFrames <= n; at += 64 * 37) {
+      double e1[kBandCount], s1[kBandCount], e2[kBandCount], s2[kBandCount];
+      ASSERT_TRUE(AnalyseSingleBlock(a, &frames[4 * at], e1, s1));
+      ASSERT_TRUE(AnalyseScaledBlock(b, &left[at], &right[at], e2, s2));
+      ASSERT_TRUE(SameBits(e1, e2, kBandCount) && SameBits(s1, s2, kBandCount))
+          << "frame " << at << ", kernel " << static_cast<int>(kernel) << ": " << FirstDifference(e1, e2, kBandCount);
+      ASSERT_TRUE(SameBits(a.magnitudes.get(), b.magnitudes.get(), kBlockFrames));
+    }
   }
 }
 

@@ -141,12 +141,18 @@ TEST_F(Cli, FailedJobsAndUnwritableResultsExitWithOne) {
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("Sound processing: Only 44 kHz 2 chanels PCM wav files supported"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("Error occurs while processing sound."), std::string::npos);
+  // The cause follows the message: which file, and its format.
+  EXPECT_NE(o.err.find("Error occurs while processing sound.\n  The source \"" + (dir / "mono.wav").string() +
+                       "\" is not 44100 Hz, 2 channels, 16-bit PCM: 44100 Hz, 1 channel, 16-bit."),
+            std::string::npos)
+      << o.err;
   EXPECT_TRUE(o.out.empty());
 
   // The output folder is never created: the conversion fails with its message.
   o = RunCli("match " + Files() + " --output '" + (dir / "nowhere").string() + "' --split-ms 100 --json", dir);
   EXPECT_EQ(o.status, 1);
-  EXPECT_NE(o.err.find("Error occurs while converting sound."), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("Error occurs while converting sound.\n  The output folder"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("does not exist or cannot be written."), std::string::npos) << o.err;
   EXPECT_TRUE(nlohmann::json::parse(o.out)["templates"][0]["file"].is_null());
   EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
 }
@@ -176,9 +182,21 @@ TEST_F(Cli, MasksOfTheFormulaSignalMatchTheRecordedWords) {
   EXPECT_EQ(j["blocks_per_split"], 21);
   EXPECT_EQ(j["splits"], golden["masks_500ms"]);
 
+  // The text form: every line "i:" and the words as printf's " %08X" writes them.
   const auto text = RunCli("masks '" + (dir / "golden.wav").string() + "' --split-ms 100", dir);
   ASSERT_EQ(text.status, 0);
   EXPECT_EQ(text.out.substr(0, 40), "0: 064D8400 69A238A9 D9D96B57 D43E67DE\n1");
+  std::string expected;
+  for (size_t i = 0; i < golden["masks_100ms"].size(); ++i) {
+    expected += std::to_string(i) + ":";
+    for (const auto& word : golden["masks_100ms"][i]) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, " %08X", word.get<uint32_t>());
+      expected += hex;
+    }
+    expected += "\n";
+  }
+  EXPECT_EQ(text.out, expected);
 }
 
 // Names outside ASCII and the system's code page reach the files and come

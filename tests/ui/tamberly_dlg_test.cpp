@@ -258,11 +258,12 @@ class TamberlyDlgTest : public QObject {
     c->process->click();
     QCOMPARE(launchers->calls.size(), size_t{1});
     QCOMPARE(launchers->calls[0].splitMilliseconds, 200u);
-    // The field still shows the length of the old tempo.
-    QCOMPARE(c->splitMs->text(), QStringLiteral("250"));
+    // The field shows the length the new tempo gives, as it is typed.
+    QCOMPARE(c->splitMs->text(), QStringLiteral("200"));
 
     // In milliseconds mode the field decides again.
     c->millisecondsMode->click();
+    Type(c->splitMs, "250");
     c->process->click();
     QCOMPARE(launchers->calls.back().splitMilliseconds, 250u);
   }

@@ -3,11 +3,22 @@
 namespace kestrune::ui::test {
 
 void TestPrompts::ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) {
-  messages.push_back({owner, caption, text, icon, QThread::currentThread()});
+  messages.push_back({owner, caption, text, icon, QThread::currentThread(), QString()});
 }
 
-QString TestPrompts::OpenFile(const QString& filter, const QString& initialName) {
-  fileRequests.push_back({filter, initialName});
+void TestPrompts::ShowDetailedMessage(QWidget* owner, const QString& caption, const QString& text,
+                                      const QString& details, Icon icon) {
+  messages.push_back({owner, caption, text, icon, QThread::currentThread(), details});
+}
+
+bool TestPrompts::Ask(QWidget*, const QString& caption, const QString& text, const QString& details,
+                      const QString& yes) {
+  questions.push_back({caption, text, details, yes});
+  return askAnswers.isEmpty() ? false : askAnswers.takeFirst();
+}
+
+QString TestPrompts::OpenFile(const QString& filter, const QString& initialName, const QString& folder) {
+  fileRequests.push_back({filter, initialName, folder});
   return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
 }
 

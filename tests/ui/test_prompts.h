@@ -18,24 +18,37 @@ struct ShownMessage {
   QString text;
   UserPrompts::Icon icon;
   QThread* thread;  // the thread that showed it
+  QString details;
+};
+
+struct Question {
+  QString caption, text, details, yes;
 };
 
 struct FileRequest {
   QString filter;
   QString initialName;
+  QString folder;
 };
 
 class TestPrompts : public UserPrompts {
  public:
   void ShowMessage(QWidget* owner, const QString& caption, const QString& text, Icon icon) override;
+  void ShowDetailedMessage(QWidget* owner, const QString& caption, const QString& text, const QString& details,
+                           Icon icon) override;
+  // Answers with the next of askAnswers; none left counts as "Cancel".
+  bool Ask(QWidget* owner, const QString& caption, const QString& text, const QString& details,
+           const QString& yes) override;
   // Answers with the next of fileAnswers (an empty string cancels).
-  QString OpenFile(const QString& filter, const QString& initialName) override;
+  QString OpenFile(const QString& filter, const QString& initialName, const QString& folder = QString()) override;
   // Answers with the next of folderAnswers (an empty string cancels).
   QString ChooseFolder(QWidget* owner) override;
 
   QStringList Texts() const;
 
   std::vector<ShownMessage> messages;
+  std::vector<Question> questions;
+  QList<bool> askAnswers;
   std::vector<FileRequest> fileRequests;
   std::vector<QWidget*> folderOwners;
   QStringList fileAnswers;
