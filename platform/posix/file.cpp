@@ -127,7 +127,7 @@ int64_t File::ReadAt(uint64_t offset, void* buffer, size_t n) const {
 }
 
 void File::AdviseSequential() const {
-  if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (IsOpen()) ::posix_fadvise(Fd(handle_), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 bool File::Seek(uint64_t offset) {

@@ -156,6 +156,9 @@ int64_t File::ReadAt(uint64_t offset, void* buffer, size_t n) const {
   return ReadAtOffset(H(handle_), offset, buffer, n);
 }
 
+// Win32 takes the hint only when the file is opened (FILE_FLAG_SEQUENTIAL_SCAN).
+void File::AdviseSequential() const {}
+
 bool File::Seek(uint64_t offset) {
   if (!IsOpen() || offset > static_cast<uint64_t>(INT64_MAX)) return false;
   position_ = offset;
