@@ -182,3 +182,25 @@ if [ -x /usr/bin/time ]; then
   echo "peak resident memory of find (hop 128): 10 minutes $(rss_of "$find_run" "$sample" "$shorter" 128 "$cores") KB," \
        "1 hour $(rss_of "$find_run" "$sample" "$source" 128 "$cores") KB (the scores: 6 bytes a start)"
 fi
+
+# 7. Conversion of one hour of 48 kHz 24-bit stereo (made by sox) on one core.
+if command -v sox > /dev/null && [ -n "$("$bench" --benchmark_list_tests 2> /dev/null | grep Convert)" ]; then
+  hour48=$cache/noise-48k24-3600s.wav
+  [ -f "$hour48" ] || sox -D -n -r 48000 -c 2 -b 24 "$hour48" synth 3600 pinknoise gain -3
+  echo
+  if [ -x /usr/bin/time ] && command -v taskset > /dev/null; then
+    : > "$out/convert"
+    for ((i = 0; i < repeat; i++)); do
+      /usr/bin/time -f "%U %S" taskset -c 0 "$cli" convert --quiet "$hour48" "$out/converted.wav" 2>&1 > /dev/null |
+        tail -n 1 | awk '{ printf "%.2f\n", $1 + $2 }' >> "$out/convert"
+    done
+    read -r conv conv_min conv_max < <(stats "$out/convert")
+    echo "convert, 1 hour 48 kHz 24-bit stereo, one core: $conv CPU s ($conv_min..$conv_max)" \
+         "= $(ratio 3600 "$conv") x realtime (target >= 200)"
+  fi
+  read -r wall wall_min wall_max < <(measure "$cli" convert --quiet "$hour48" "$out/converted.wav")
+  echo "  (wall time $wall s ($wall_min..$wall_max) = $(ratio 3600 "$wall") x realtime)"
+  rm -f "$out/converted.wav"
+else
+  echo "convert: sox or a build with conversion is missing, no figure"
+fi

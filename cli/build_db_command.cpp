@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/job_inputs.h"
 #include "cli/options.h"
 #include "cli/shared_options.h"
 #include "common/path_text.h"
@@ -14,6 +15,7 @@ namespace {
 struct BuildOptions {
   SharedOptions shared;
   SplitLengthOptions split;
+  bool convert = false;
   std::string source, output, name;
   std::string splitsPerFile = std::to_string(kSplitsPerFileOption.byDefault);
 };
@@ -31,6 +33,7 @@ Runner AddBuildDbCommand(CLI::App& app) {
                   "Splits per data file (default " + std::to_string(kSplitsPerFileOption.byDefault) + ")");
   AddQuietFlag(*cmd, o->shared);
   AddThreadsOption(*cmd, o->shared);
+  AddConvertFlag(*cmd, o->convert);
 
   return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
     DatabaseBuildJob job;
@@ -39,8 +42,13 @@ Runner AddBuildDbCommand(CLI::App& app) {
     job.request.outputPath = PathFromUtf8(o->output);
     if (!o->name.empty()) job.request.name = o->name;
     job.request.splitsPerDataFile = RangedValue("--splits-per-file", o->splitsPerFile, kSplitsPerFileOption);
+    JobInputs inputs(o->convert, host);
+    const auto source = inputs.Prepare(job.request.sourcePath);
+    if (!source) return kExitFailed;
+    job.request.sourcePath = *source;
     if (!RunJob(host, kBuildingDatabaseTitle, DatabaseBuildWorker, &job)) {
       std::cerr << "kestrune-cli: cannot build the database: " << (job.error.empty() ? "stopped" : job.error) << "\n";
+      inputs.ExplainRefusals();
       return kExitFailed;
     }
     if (!o->shared.quiet) std::cerr << "wrote " << o->output << "\n";

@@ -21,5 +21,6 @@ Runner AddDemoCommand(CLI::App& app);
 Runner AddTempoCommand(CLI::App& app);
 Runner AddBuildDbCommand(CLI::App& app);
 Runner AddFindCommand(CLI::App& app);
+Runner AddConvertCommand(CLI::App& app);
 
 }  // namespace kestrune::cli

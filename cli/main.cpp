@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_version_flag("--version", kestrune::kVersion, "Print the version and exit");
   std::vector<Runner> runners = {AddMatchCommand(app), AddFindCommand(app), AddMasksCommand(app), AddTempoCommand(app),
-                                 AddBuildDbCommand(app), AddDemoCommand(app)};
+                                 AddBuildDbCommand(app), AddDemoCommand(app), AddConvertCommand(app)};
   try {
     // UTF-8 throughout, whatever the system's own encoding of the arguments.
     const std::vector<std::string> args = kestrune::platform::Utf8Arguments(argc, argv);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/job_inputs.h"
 #include "cli/options.h"
 #include "cli/shared_options.h"
 #include "common/path_text.h"
@@ -17,6 +18,7 @@ namespace {
 struct MatchOptions {
   SharedOptions shared;
   SplitLengthOptions split;
+  bool convert = false;
   std::string source, database, sample, output;
   std::string startOffset = std::to_string(kStartOffsetOption.byDefault);
   std::string fragmentLength = std::to_string(kFragmentLengthOption.byDefault);
@@ -56,6 +58,7 @@ Runner AddMatchCommand(CLI::App& app) {
   AddJsonFlag(*cmd, o->shared, "Print a JSON report on standard output");
   AddQuietFlag(*cmd, o->shared);
   AddThreadsOption(*cmd, o->shared);
+  AddConvertFlag(*cmd, o->convert);
 
   return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
     if (o->source.empty() == o->database.empty()) throw UsageError("one of --source and --database is required");
@@ -71,8 +74,18 @@ Runner AddMatchCommand(CLI::App& app) {
     settings.separateFiles = o->separate;
     settings.outputFolder = OutputFolder(o->output);
 
+    JobInputs inputs(o->convert, host);
+    if (!fromDatabase) {
+      const auto source = inputs.Prepare(settings.sourcePath);
+      if (!source) return kExitFailed;
+      settings.sourcePath = *source;
+    }
+    const auto sample = inputs.Prepare(settings.samplePath);
+    if (!sample) return kExitFailed;
+    settings.samplePath = *sample;
     MatchReport report;
     const bool succeeded = RunMatch(settings, host, report, fromDatabase);
+    if (!succeeded) inputs.ExplainRefusals();
     // A failed job prints nothing on standard output.
     if (succeeded && o->shared.json) {
       std::cout << report.ToJson(settings.fragmentLength).dump(1) << "\n";

@@ -24,6 +24,9 @@ inline constexpr OptionRange kStartOffsetOption{0, 50000, 0};     // whole split
 inline constexpr OptionRange kFragmentLengthOption{1, 50, 2};     // consecutive template splits
 inline constexpr OptionRange kMinSimilarityOption{1, 100, 35};    // percent
 inline constexpr OptionRange kSplitsPerFileOption{1, 1000000, 1000};  // splits per database data file
+// The tempo range of the onset tempo estimate (tempo --method onset), in BPM.
+inline constexpr OptionRange kOnsetMinBpmOption{30, 300, 80};
+inline constexpr OptionRange kOnsetMaxBpmOption{30, 300, 180};
 // Threads for the analysis; 0 as the default stands for one per processor.
 inline constexpr OptionRange kThreadsOption{1, 1024, 0};
 

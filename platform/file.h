@@ -114,6 +114,9 @@ std::optional<std::filesystem::path> MakeUniqueFile(const std::filesystem::path&
                                                     std::string_view prefix);
 // The system's folder for temporary files.
 std::filesystem::path TempFolder();
+// A folder for temporary files whose contents stay in memory (a tmpfs, as
+// /dev/shm on Linux), when the system has one we may write in.
+std::optional<std::filesystem::path> MemoryFolder();
 bool RemoveFile(const std::filesystem::path& path);
 
 // What a path names, without following a final symbolic link.

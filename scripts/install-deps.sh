@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev nlohmann-json3-dev qt6-base-dev
-          qt6-multimedia-dev)
+          qt6-multimedia-dev libsndfile1-dev libsoxr-dev sox pkg-config)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "analysis/onset_tempo_worker.h"
 #include "analysis/tempo_worker.h"
 #include "matching/match_settings.h"
 #include "matching/match_workers.h"
@@ -142,6 +143,20 @@ bool LaunchTempoEstimate(QWidget* owner, const QString& sourcePath, double* esti
   return estimated;
 }
 
+bool LaunchTempoEstimates(QWidget* owner, const QString& sourcePath, double* estimate, OnsetTempo* other) {
+  TempoPairRequest request;
+  request.main.sourcePath = request.other.sourcePath = ToPath(sourcePath);
+  CUPDialog dialog(owner, false, kTempoTitle, TempoPairWorker, &request);
+  const int code = dialog.DoModal();
+  // Read once the dialog has ended: the worker stored both before the end
+  // was posted. A stopped run offers nothing.
+  const bool estimated = code == PD_SUCCEEDED;
+  if (estimated && estimate != nullptr) *estimate = request.main.tempo;
+  if (other != nullptr) *other = code == PD_TERMINATED ? OnsetTempo{} : request.other.result;
+  dialog.Cleanup();
+  return estimated;
+}
+
 bool CoreLaunchers::WavMatch(QWidget* owner, const QString& outputFolder, const QString& sourcePath,
                              const QString& samplePath, uint32_t splitMilliseconds, uint32_t startOffset,
                              uint32_t fragmentLength, uint32_t minSimilarity, uint32_t declick,
@@ -168,6 +183,10 @@ bool CoreLaunchers::DatabaseMatch(QWidget* owner, const QString& outputFolder, c
 
 bool CoreLaunchers::TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) {
   return LaunchTempoEstimate(owner, sourcePath, estimate);
+}
+
+bool CoreLaunchers::TempoEstimates(QWidget* owner, const QString& sourcePath, double* estimate, OnsetTempo* other) {
+  return LaunchTempoEstimates(owner, sourcePath, estimate, other);
 }
 
 }  // namespace kestrune::ui

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "analysis/onset_tempo.h"
+
 class QWidget;
 
 namespace kestrune::ui {
@@ -44,6 +46,10 @@ QStringList ExistingResultFiles(const QString& outputFolder, const QString& samp
 // estimate was made; it is stored in *estimate only then. Shows nothing.
 bool LaunchTempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate);
 
+// The same estimate, then the onset estimate on the same worker behind the
+// same dialog; *other receives it unless the run was stopped.
+bool LaunchTempoEstimates(QWidget* owner, const QString& sourcePath, double* estimate, OnsetTempo* other);
+
 // The launchers as the main dialog calls them; tests put their own in place.
 class JobLaunchers {
  public:
@@ -57,6 +63,11 @@ class JobLaunchers {
                              uint32_t minSimilarity, uint32_t declick, uint32_t separateFiles) = 0;
   // Stores the estimate in *estimate only when it succeeds.
   virtual bool TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) = 0;
+  // TempoEstimate, then the second estimate into *other (left empty here).
+  virtual bool TempoEstimates(QWidget* owner, const QString& sourcePath, double* estimate, OnsetTempo* other) {
+    if (other != nullptr) *other = {};
+    return TempoEstimate(owner, sourcePath, estimate);
+  }
   // What the last successful matching run found and wrote, once; null when
   // there is nothing to show.
   virtual std::shared_ptr<RunResults> TakeResults() { return nullptr; }
@@ -74,6 +85,7 @@ class CoreLaunchers : public JobLaunchers {
                      const QString& samplePath, uint32_t startOffset, uint32_t fragmentLength,
                      uint32_t minSimilarity, uint32_t declick, uint32_t separateFiles) override;
   bool TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) override;
+  bool TempoEstimates(QWidget* owner, const QString& sourcePath, double* estimate, OnsetTempo* other) override;
   std::shared_ptr<RunResults> TakeResults() override { return std::move(m_results); }
 
  private:

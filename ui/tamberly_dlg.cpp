@@ -20,14 +20,17 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 #include "analysis/tempo_worker.h"
 #include "common/split_geometry.h"
 #include "ui/about_dlg.h"
 #include "storage/splits_database.h"
 #include "ui/app_icon.h"
+#include "ui/convert_offer.h"
 #include "ui/dialog_extras.h"
 #include "ui/launchers.h"
+#include "ui/other_tempo_line.h"
 #include "ui/results_window.h"
 #include "ui/run_results.h"
 #include "ui/user_prompts.h"
@@ -151,6 +154,8 @@ void CTamberlyDlg::CreateControls() {
   grid->addLayout(bpmRow, row, 1);
   grid->addWidget(m_c.calculate, row, 2);
   ++row;
+  m_c.otherTempo = new OtherTempoLine(this);
+  grid->addWidget(m_c.otherTempo, row++, 1);
 
   // 5: the sample.
   m_c.sample = PathEdit(this, "sample");
@@ -231,6 +236,7 @@ void CTamberlyDlg::CreateControls() {
   connect(m_c.bpmMode, &QRadioButton::clicked, this, &CTamberlyDlg::OnSplitMode);
   connect(m_c.millisecondsMode, &QRadioButton::clicked, this, &CTamberlyDlg::OnSplitMode);
   connect(m_c.calculate, &QPushButton::clicked, this, &CTamberlyDlg::OnCalculateBpm);
+  connect(m_c.otherTempo, &OtherTempoLine::useTempo, this, &CTamberlyDlg::OnUseOtherTempo);
   connect(m_c.noteFraction, &QComboBox::activated, this, &CTamberlyDlg::OnSelchangeNoteFraction);
   connect(m_c.close, &QPushButton::clicked, this, &CTamberlyDlg::accept);
   connect(m_c.about, &QPushButton::clicked, this, &CTamberlyDlg::OnAbout);
@@ -337,6 +343,8 @@ void CTamberlyDlg::ShowGroups(int32_t source, int32_t splitMode) {
   m_c.bpm->setEnabled(bpmMode);
   m_c.calculate->setEnabled(bpmMode);
   m_c.noteFraction->setEnabled(bpmMode);
+  m_c.splitMs->setEnabled(m_nSplitMode == kModeMilliseconds);
+  if (!wavSource || !bpmMode) m_c.otherTempo->setVisible(false);
   m_c.splitMs->setEnabled(splitMode == kModeMilliseconds);
   ShowSampleLength();
 }
@@ -357,7 +365,7 @@ void CTamberlyDlg::OnOpenSource() {
   if (m_nSource == kSourceDatabase) {
     path = m_prompts.OpenFile(kDatabaseFilter, kDatabaseInitialName, FolderOf(m_strSource));
   } else if (m_nSource == kSourceWav) {
-    path = m_prompts.OpenFile(kWavFilter, QString(), FolderOf(m_strSource));
+    path = m_prompts.OpenFile(SoundFileFilter(kWavFilter), QString(), FolderOf(m_strSource));
   } else {
     return;
   }
@@ -370,7 +378,7 @@ void CTamberlyDlg::OnOpenSample() {
   if (!UpdateData(true)) return;
   // The sample's folder, or the source's while there is no sample yet.
   const QString folder = FolderOf(m_strSample.isEmpty() ? m_strSource : m_strSample);
-  const QString path = m_prompts.OpenFile(kWavFilter, QString(), folder);
+  const QString path = m_prompts.OpenFile(SoundFileFilter(kWavFilter), QString(), folder);
   if (path.isEmpty()) return;
   m_strSample = FromUser(path);
   UpdateData(false);
@@ -390,8 +398,12 @@ void CTamberlyDlg::OnCalculateBpm() {
     Complain(kSourceIncorrect);
     return;
   }
+  if (!OfferConversions(false)) return;
   double estimate = 0.0;
-  if (!m_launchers.TempoEstimate(this, m_strSource, &estimate)) {
+  OnsetTempo other;
+  const bool estimated = m_launchers.TempoEstimates(this, m_strSource, &estimate, &other);
+  m_c.otherTempo->Offer(estimated, estimate, other);
+  if (!estimated) {
     Complain(kTempoFailedMessage);
     return;
   }
@@ -400,8 +412,29 @@ void CTamberlyDlg::OnCalculateBpm() {
   UpdateData(false);
 }
 
+void CTamberlyDlg::OnUseOtherTempo(double bpm) {
+  if (!UpdateData(true)) return;
+  // Rounded as shown, within the field's range.
+  m_nBpm = static_cast<uint32_t>(std::clamp<long>(std::lround(bpm), kBpmOption.low, kBpmOption.high));
+  m_nSplitMs = SplitLengthForTempo(m_nBpm, m_nNoteFraction);
+  UpdateData(false);
+}
+
+bool CTamberlyDlg::OfferConversions(bool withSample) {
+  bool changed = false;
+  for (QString* path : {&m_strSource, &m_strSample}) {
+    if (path == &m_strSource ? m_nSource != kSourceWav : !withSample) continue;
+    const OfferOutcome outcome = OfferConversion(this, m_prompts, m_strOutputFolder, *path);
+    if (outcome == OfferOutcome::Cancelled) return false;
+    changed |= outcome == OfferOutcome::Converted;
+  }
+  if (changed) UpdateData(false);
+  return true;
+}
+
 void CTamberlyDlg::OnProcess() {
   if (!UpdateData(true)) return;
+  if (!OfferConversions(true)) return;
   const QString outputFolder = m_strOutputFolder;
   const uint32_t separateFiles = m_bCollect == 0 ? 1 : 0;
   const uint32_t declick = m_bDeclick != 0 ? 1 : 0;

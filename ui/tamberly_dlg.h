@@ -22,6 +22,7 @@ class QRadioButton;
 namespace kestrune::ui {
 
 class JobLaunchers;
+class OtherTempoLine;
 class ResultsWindow;
 class UserPrompts;
 struct RunResults;
@@ -74,6 +75,7 @@ class CTamberlyDlg : public QDialog {
     QLabel* bpmUnit;
     QComboBox* noteFraction;
     QPushButton* calculate;
+    OtherTempoLine* otherTempo;  // under the tempo field, shown after some estimates
     QLineEdit* sample;
     QPushButton* openSample;
     QLineEdit* startOffset;
@@ -99,6 +101,8 @@ class CTamberlyDlg : public QDialog {
   void OnOpenOutputFolder();
   void OnSplitMode();
   void OnCalculateBpm();
+  // The link of the other estimate: its tempo into the field.
+  void OnUseOtherTempo(double bpm);
   void OnSelchangeNoteFraction();
   void OnAbout();
   // "Close": ends the dialog only when every field reads correctly.
@@ -123,6 +127,9 @@ class CTamberlyDlg : public QDialog {
   void ShowGroups(int32_t source, int32_t splitMode);
   bool ReadNumber(QLineEdit* edit, const OptionRange& range, uint32_t& value);
   void Complain(const QString& text);
+  // Offers to convert a WAV source (and the sample, when asked) that the jobs
+  // would refuse for its format; false when the user cancelled.
+  bool OfferConversions(bool withSample);
   void ShowLiveSplitLength();
   void ShowSampleLength();
   void ShowResults(std::shared_ptr<RunResults> results);

@@ -49,4 +49,16 @@ QString QtUserPrompts::ChooseFolder(QWidget* owner) {
   return QFileDialog::getExistingDirectory(owner, QString(), QString(), QFileDialog::ShowDirsOnly);
 }
 
+bool QtUserPrompts::AskToConvert(QWidget* owner, const QString& caption, const QString& text,
+                                 const QString& detail) {
+  QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::NoButton, owner);
+  box.setInformativeText(detail);
+  QPushButton* convert = box.addButton(QStringLiteral("Convert a copy"), QMessageBox::AcceptRole);
+  QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+  box.setDefaultButton(convert);
+  box.setEscapeButton(cancel);
+  box.exec();
+  return box.clickedButton() == convert;
+}
+
 }  // namespace kestrune::ui

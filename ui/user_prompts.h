@@ -35,6 +35,9 @@ class UserPrompts {
   // A folder chooser owned by owner. Returns the chosen folder, or an empty
   // string when cancelled.
   virtual QString ChooseFolder(QWidget* owner) = 0;
+  // A warning box with text, detail under it, and the buttons "Convert a
+  // copy" and "Cancel". True when "Convert a copy" was chosen.
+  virtual bool AskToConvert(QWidget* owner, const QString& caption, const QString& text, const QString& detail) = 0;
 };
 
 // The platform's message boxes and native file dialogs.
@@ -47,6 +50,7 @@ class QtUserPrompts : public UserPrompts {
            const QString& yes) override;
   QString OpenFile(const QString& filter, const QString& initialName, const QString& folder = QString()) override;
   QString ChooseFolder(QWidget* owner) override;
+  bool AskToConvert(QWidget* owner, const QString& caption, const QString& text, const QString& detail) override;
 };
 
 }  // namespace kestrune::ui

@@ -6,6 +6,9 @@
 #include <sys/mman.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -275,6 +278,20 @@ std::filesystem::path TempFolder() {
   std::error_code ec;
   auto dir = std::filesystem::temp_directory_path(ec);
   return ec ? std::filesystem::path("/tmp") : dir;
+}
+
+std::optional<std::filesystem::path> MemoryFolder() {
+#ifdef __linux__
+  // tmpfs's magic number, as <linux/magic.h> gives it.
+  constexpr unsigned long kTmpfsMagic = 0x01021994;
+  const std::filesystem::path shm = "/dev/shm";
+  struct statfs fs {};
+  if (::statfs(shm.c_str(), &fs) == 0 && static_cast<unsigned long>(fs.f_type) == kTmpfsMagic &&
+      ::access(shm.c_str(), W_OK | X_OK) == 0) {
+    return shm;
+  }
+#endif
+  return std::nullopt;
 }
 
 bool RemoveFile(const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0; }

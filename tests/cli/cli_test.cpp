@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "analysis/onset_tempo.h"
 #include "analysis/tempo_estimator.h"
 #include "common/path_text.h"
 #include "common/sample_frame.h"
@@ -252,6 +253,48 @@ TEST_F(Cli, TempoPrintsTheEstimateAndItsSplitLengths) {
 
   WriteBytes(dir / "silence.wav", Wav(std::vector<uint8_t>(44100 * 4 * 6, 0)));
   const auto none = RunCli("tempo '" + (dir / "silence.wav").string() + "'", dir);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("Error while calculating BPM or source file incorrect."), std::string::npos);
+  EXPECT_TRUE(none.out.empty());
+}
+
+TEST_F(Cli, TempoMethodOnsetAddsConfidenceAndAlternatives) {
+  const auto demo = RunCli("demo '" + (dir / "demo").string() + "' --quiet", dir);
+  ASSERT_EQ(demo.status, 0) << demo.err;
+  const std::string groove = " '" + (dir / "demo" / "groove.wav").string() + "'";
+  OnsetTempo expected;
+  ASSERT_TRUE(EstimateFileOnsetTempo(nullptr, dir / "demo" / "groove.wav", 80.0, 180.0, expected));
+
+  const auto json = RunCli("tempo" + groove + " --method onset --json", dir);
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto j = nlohmann::json::parse(json.out);
+  EXPECT_EQ(j["method"], "onset");
+  EXPECT_EQ(j["bpm"].get<double>(), expected.bpm);
+  EXPECT_EQ(j["tempo"], static_cast<uint32_t>(expected.bpm));
+  EXPECT_EQ(j["uncertain"], expected.uncertain);
+  EXPECT_NEAR(j["confidence"].get<double>(), expected.confidence, 0.005);
+  ASSERT_EQ(j["alternatives"].size(), expected.alternatives.size());
+  EXPECT_NEAR(j["alternatives"][0].get<double>(), expected.bpm / 2, 0.05);
+
+  const auto text = RunCli("tempo" + groove + " --method onset", dir);
+  char line[64];
+  std::snprintf(line, sizeof line, "%.1f BPM%s\nconfidence %.2f\nalternatives: %.1f", expected.bpm,
+                expected.uncertain ? " (uncertain)" : "", expected.confidence, expected.bpm / 2);
+  EXPECT_EQ(text.out.substr(0, std::string(line).size()), line);
+
+  // "--method spec" names the default estimator: the same output, word for word; the range options belong to onset.
+  EXPECT_EQ(RunCli("tempo" + groove + " --method spec --json", dir).out, RunCli("tempo" + groove + " --json", dir).out);
+  EXPECT_EQ(RunCli("tempo" + groove + " --min-bpm 60", dir).status, 2);
+  EXPECT_EQ(RunCli("tempo" + groove + " --method onset --min-bpm 29", dir).status, 2);
+  EXPECT_EQ(RunCli("tempo" + groove + " --method onset --max-bpm 301", dir).status, 2);
+  EXPECT_EQ(RunCli("tempo" + groove + " --method onset --min-bpm 150 --max-bpm 100", dir).status, 2);
+  EXPECT_EQ(RunCli("tempo" + groove + " --method fast", dir).status, 2);
+  const auto slow = nlohmann::json::parse(RunCli("tempo" + groove + " --method onset --min-bpm 30 --max-bpm 60 --json", dir).out);
+  EXPECT_GE(slow["bpm"].get<double>(), 30.0);
+  EXPECT_LE(slow["bpm"].get<double>(), 60.0);
+
+  WriteBytes(dir / "silence.wav", Wav(std::vector<uint8_t>(44100 * 4 * 6, 0)));
+  const auto none = RunCli("tempo '" + (dir / "silence.wav").string() + "' --method onset --json", dir);
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(none.err.find("Error while calculating BPM or source file incorrect."), std::string::npos);
   EXPECT_TRUE(none.out.empty());

@@ -17,7 +17,10 @@ void Require(bool holds, const char* what) {
 
 const std::filesystem::path& ScratchFolder() {
   static const std::filesystem::path folder = [] {
-    std::optional<std::filesystem::path> made = platform::MakeUniqueFolder(platform::TempFolder(), "kestrune-fuzz-");
+    // In memory where the system allows: the database target writes and
+    // removes a handful of files for every input.
+    const std::filesystem::path base = platform::MemoryFolder().value_or(platform::TempFolder());
+    std::optional<std::filesystem::path> made = platform::MakeUniqueFolder(base, "kestrune-fuzz-");
     Require(made.has_value(), "a scratch folder can be made");
     std::atexit([] {
       std::error_code ec;

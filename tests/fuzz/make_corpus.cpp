@@ -4,6 +4,10 @@
 #include <iostream>
 #include <string>
 
+#ifdef KESTRUNE_WITH_CONVERT
+#include <sndfile.h>
+#endif
+
 #include "common/sample_frame.h"
 #include "fuzz/fuzz_support.h"
 #include "hostile/hostile_cases.h"
@@ -52,6 +56,48 @@ fuzz::DatabaseInput BuiltDatabase(const path& scratch) {
   return input;
 }
 
+#ifdef KESTRUNE_WITH_CONVERT
+// Short files in the formats libsndfile writes, each at a rate and channel
+// count of its own.
+void ConvertSeeds(const path& folder) {
+  struct Kind {
+    const char* name;
+    int format, rate, channels;
+  };
+  const Kind kinds[] = {
+      {"pcm24_48k_mono.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 1},
+      {"float_96k.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 96000, 2},
+      {"u8_8k.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8000, 2},
+      {"ext_51.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 44100, 6},
+      {"ulaw.wav", SF_FORMAT_WAV | SF_FORMAT_ULAW, 11025, 1},
+      {"imaadpcm.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 22050, 2},
+      {"s16.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 32000, 2},
+      {"s24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2},
+      {"vorbis.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2},
+      {"opus.ogg", SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 1},
+      {"caf_double.caf", SF_FORMAT_CAF | SF_FORMAT_DOUBLE, 44100, 3},
+      {"layer3.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 2},
+  };
+  const path scratch = fuzz::ScratchFolder() / "convert-seed";
+  for (const Kind& k : kinds) {
+    SF_INFO info{};
+    info.samplerate = k.rate;
+    info.channels = k.channels;
+    info.format = k.format;
+    SNDFILE* file = sf_open(scratch.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) {
+      std::cerr << "seed " << k.name << ": " << sf_strerror(nullptr) << "\n";
+      continue;
+    }
+    std::vector<float> frames(size_t{2000} * k.channels);
+    for (size_t i = 0; i < frames.size(); ++i) frames[i] = static_cast<float>(static_cast<int>(i * 7919 % 2001) - 1000) / 1100.0f;
+    sf_writef_float(file, frames.data(), 2000);
+    sf_close(file);
+    Seed(folder, k.name, Read(scratch));
+  }
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,7 +106,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const path root = argv[1];
-  for (const char* target : {"fuzz_wav_header", "fuzz_splits_database", "fuzz_declick", "fuzz_tempo"}) {
+  for (const char* target : {"fuzz_wav_header", "fuzz_splits_database", "fuzz_declick", "fuzz_tempo",
+                             "fuzz_onset_tempo", "fuzz_convert"}) {
     std::filesystem::create_directories(root / target);
   }
 
@@ -68,8 +115,14 @@ int main(int argc, char** argv) {
     if (c.entry != hostile::Entry::File) continue;
     Seed(root / "fuzz_wav_header", c.name, c.bytes);
     Seed(root / "fuzz_tempo", c.name, c.bytes);
+    Seed(root / "fuzz_onset_tempo", c.name, c.bytes);
+    Seed(root / "fuzz_convert", c.name, c.bytes);
   }
+#ifdef KESTRUNE_WITH_CONVERT
+  ConvertSeeds(root / "fuzz_convert");
+#endif
   Seed(root / "fuzz_tempo", "clicks_short.wav", hostile::PlainWav(hostile::ClickTrack(8000)));
+  Seed(root / "fuzz_onset_tempo", "clicks_short.wav", hostile::PlainWav(hostile::ClickTrack(8000)));
 
   for (uint32_t count : {0u, 1u, 1375u, 1376u, 1377u, 2751u, 2752u, 4410u, 17640u, 0xFFFFFFFFu}) {
     std::vector<uint8_t> seed(4);

@@ -14,10 +14,16 @@ work=${3:-$build/fuzz-work}
 mkdir -p "$work/findings"
 bash "$here/make_corpus.sh" "$build" "$work/seeds"
 
-declare -A max_len=([fuzz_wav_header]=65536 [fuzz_splits_database]=131072 [fuzz_declick]=4096 [fuzz_tempo]=65536)
+declare -A max_len=([fuzz_wav_header]=65536 [fuzz_splits_database]=131072 [fuzz_declick]=4096 [fuzz_tempo]=65536
+                   [fuzz_onset_tempo]=65536 [fuzz_convert]=65536)
+# Leaks in the codec libraries the conversion reads through are not ours.
+export LSAN_OPTIONS="suppressions=$here/../lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 failed=0
 passed=0
-for target in fuzz_wav_header fuzz_splits_database fuzz_declick fuzz_tempo; do
+targets=(fuzz_wav_header fuzz_splits_database fuzz_declick fuzz_tempo fuzz_onset_tempo)
+# Built only where the conversion is (libsndfile and libsoxr present).
+[ -x "$build/fuzz_convert" ] && targets+=(fuzz_convert)
+for target in "${targets[@]}"; do
   mkdir -p "$work/corpus/$target"
   log="$work/$target.log"
   if "$build/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len="${max_len[$target]}" \

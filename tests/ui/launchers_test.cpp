@@ -21,6 +21,7 @@
 #include "left_windows.h"
 #include "test_prompts.h"
 #include "ui/launchers.h"
+#include "ui/other_tempo_line.h"
 #include "ui/tamberly_dlg.h"
 #include "ui/up_dialog.h"
 
@@ -174,7 +175,12 @@ class LaunchersTest : public QObject {
   }
 
   void aFailedRunIsReportedAfterTheJobsOwnMessage() {
-    WriteBytes(dir->path() / "mono.wav", PcmWav(Splits({1, 2}), 1));
+    // A format tag that no reader knows: the job refuses it itself (a file
+    // that can be converted gets the offer of convert_offer_test.cpp first).
+    const std::vector<uint8_t> data = Splits({1, 2});
+    kestrune::test::WavBuilder odd;
+    odd.RiffHeader(static_cast<uint32_t>(36 + data.size())).Fmt(0x5A5A, 2, 44100, 4, 16).Chunk("data", data);
+    WriteBytes(dir->path() / "mono.wav", odd.bytes());
     ChooseFiles(Q(dir->path() / "mono.wav"));
     c->process->click();
     QCOMPARE(prompts->Texts(), (QStringList{"Only 44 kHz 2 chanels PCM wav files supported",
@@ -230,6 +236,18 @@ class LaunchersTest : public QObject {
     const uint32_t bpm = c->bpm->text().toUInt();
     QVERIFY2(bpm >= 115 && bpm <= 125, qPrintable(c->bpm->text()));
     QCOMPARE(c->splitMs->text(), QString::number(60000 / bpm));
+    // The two estimates agree on this beat: no other estimate is offered.
+    QVERIFY(!c->otherTempo->isVisibleTo(dlg));
+
+    // Both estimates behind the one dialog, the second with its own status line.
+    ProgressWatcher both;
+    OnsetTempo other;
+    estimate = -1.0;
+    QVERIFY(LaunchTempoEstimates(nullptr, Q(dir->path() / "beat.wav"), &estimate, &other));
+    QCOMPARE(both.titles, QStringList{"Calculating BPM"});
+    QVERIFY(both.statuses.contains(QStringLiteral("Checking the tempo with a second method")));
+    QVERIFY2(estimate > 115.0 && estimate < 125.0, qPrintable(QString::number(estimate)));
+    QVERIFY2(other.bpm > 117.0 && other.bpm < 123.0, qPrintable(QString::number(other.bpm)));
   }
 };
 

@@ -18,6 +18,7 @@
 #include "test_prompts.h"
 #include "ui/about_dlg.h"
 #include "ui/launchers.h"
+#include "ui/other_tempo_line.h"
 #include "ui/tamberly_dlg.h"
 
 namespace kestrune::ui::test {
@@ -52,8 +53,13 @@ class FakeLaunchers : public JobLaunchers {
     *estimate = *tempo;
     return true;
   }
+  bool TempoEstimates(QWidget* owner, const QString& sourcePath, double* estimate, OnsetTempo* other) override {
+    *other = otherTempo;
+    return TempoEstimate(owner, sourcePath, estimate);
+  }
 
   std::vector<Call> calls;
+  OnsetTempo otherTempo;  // the second estimate; none by default
   QStringList tempoSources;
   std::optional<double> tempo;  // none: the estimate fails
 };
@@ -329,10 +335,17 @@ class TamberlyDlgTest : public QObject {
     c->openSource->click();
     c->process->click();
 
-    const QString wavFilter = QStringLiteral("WAV files (*.wav);;All Files (*)");
     QCOMPARE(prompts->fileRequests.size(), size_t{4});
     for (int i = 0; i < 3; ++i) {
-      QCOMPARE(prompts->fileRequests[i].filter, wavFilter);
+      // WAV first, then every format that can be converted, then all files.
+      const QString filter = prompts->fileRequests[i].filter;
+      QVERIFY2(filter.startsWith(QStringLiteral("WAV files (*.wav);;")), qPrintable(filter));
+      QVERIFY2(filter.endsWith(QStringLiteral(";;All Files (*)")), qPrintable(filter));
+#ifdef KESTRUNE_WITH_CONVERT
+      QVERIFY2(filter.contains(QStringLiteral("Audio files (")) && filter.contains(QStringLiteral("*.flac")) &&
+                   filter.contains(QStringLiteral("*.mp3")) && filter.contains(QStringLiteral("*.aiff")),
+               qPrintable(filter));
+#endif
       QCOMPARE(prompts->fileRequests[i].initialName, QString());
     }
     QCOMPARE(prompts->fileRequests[3].filter, QStringLiteral("Vornic Databases (*.qlmx);;All Files (*)"));
@@ -378,6 +391,42 @@ class TamberlyDlgTest : public QObject {
     QVERIFY(prompts->messages.back().icon == UserPrompts::Icon::Exclamation);
     QCOMPARE(c->bpm->text(), QStringLiteral("128"));
     QCOMPARE(c->splitMs->text(), QStringLiteral("468"));
+  }
+
+  void otherEstimateIsOfferedWhenTheMainOneFailsOrDisagrees() {
+    prompts->fileAnswers = {"/music/song.wav"};
+    c->openSource->click();
+    c->bpmMode->click();
+    dlg->show();
+    auto offered = [&](double tempo, double other, bool uncertain = false) {
+      launchers->otherTempo = {};
+      launchers->otherTempo.bpm = other;
+      launchers->otherTempo.uncertain = uncertain;
+      launchers->tempo = tempo;
+      if (tempo == 0.0) launchers->tempo.reset();
+      c->calculate->click();
+      return c->otherTempo->isVisible();
+    };
+    // Agreement within 4 %, also at half or double, offers nothing.
+    QVERIFY(!offered(128.7, 131.0));
+    QVERIFY(!offered(128.7, 64.9));
+    QVERIFY(!offered(90.0, 179.0));
+    QVERIFY(!offered(128.7, 0.0));
+    QVERIFY(offered(128.7, 97.04));
+    QCOMPARE(c->otherTempo->text(), QStringLiteral("Other estimate: 97.0 BPM (confident) \u2014 <a href=\"use\">use it</a>"));
+    QCOMPARE(c->bpm->text(), QStringLiteral("128"));
+    emit c->otherTempo->linkActivated("use");
+    QCOMPARE(c->bpm->text(), QStringLiteral("97"));
+    QCOMPARE(c->splitMs->text(), QString::number(SplitLengthForTempo(97, 1)));
+    QVERIFY(!c->otherTempo->isVisible());
+
+    // The main estimate failing keeps its message; the other is offered beside it.
+    QVERIFY(offered(0.0, 140.26, true));
+    QCOMPARE(prompts->Texts().last(), QStringLiteral("Error while calculating BPM or source file incorrect."));
+    QVERIFY(c->otherTempo->text().startsWith(QStringLiteral("Other estimate: 140.3 BPM (uncertain)")));
+    QCOMPARE(c->bpm->text(), QStringLiteral("97"));
+    Choose(c->source, kSourceDatabase);
+    QVERIFY(!c->otherTempo->isVisible());
   }
 
   void aboutIsReachable() {

@@ -27,6 +27,15 @@ QString TestPrompts::ChooseFolder(QWidget* owner) {
   return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
 }
 
+bool TestPrompts::AskToConvert(QWidget* owner, const QString& caption, const QString& text, const QString& detail) {
+  messages.push_back({owner, caption, text, Icon::Exclamation, QThread::currentThread()});
+  conversionDetails << detail;
+  if (convertAnswers.empty()) return false;
+  const bool answer = convertAnswers.front();
+  convertAnswers.erase(convertAnswers.begin());
+  return answer;
+}
+
 QStringList TestPrompts::Texts() const {
   QStringList texts;
   for (const auto& m : messages) texts << m.text;

@@ -43,6 +43,9 @@ class TestPrompts : public UserPrompts {
   QString OpenFile(const QString& filter, const QString& initialName, const QString& folder = QString()) override;
   // Answers with the next of folderAnswers (an empty string cancels).
   QString ChooseFolder(QWidget* owner) override;
+  // Recorded among the messages (text, then detail in conversionDetails);
+  // answers with the next of convertAnswers (none left: Cancel).
+  bool AskToConvert(QWidget* owner, const QString& caption, const QString& text, const QString& detail) override;
 
   QStringList Texts() const;
 
@@ -53,6 +56,8 @@ class TestPrompts : public UserPrompts {
   std::vector<QWidget*> folderOwners;
   QStringList fileAnswers;
   QStringList folderAnswers;
+  QStringList conversionDetails;
+  std::vector<bool> convertAnswers;
 };
 
 }  // namespace kestrune::ui::test

@@ -1,0 +1,358 @@
+// Single precision, a polynomial logarithm that vectorises, and contraction
+// into fused multiply-add allowed (see analysis/CMakeLists.txt): this
+// estimate owes no exactness, and the per-frame spectrum dominates its time.
+#include "analysis/onset_tempo.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "analysis/real_fft.h"
+#include "analysis/vector_clones.h"
+#include "common/sample_frame.h"
+#include "storage/wav_file.h"
+
+namespace kestrune {
+namespace {
+
+constexpr int32_t kFrame = 1024;
+constexpr int32_t kHop = 128;
+constexpr int32_t kBins = kFrame / 2 + 1;
+constexpr int32_t kLead = kFrame - kHop;        // zeros before the sound
+constexpr int32_t kSampleCapacity = kFrame + 64 * kHop;
+constexpr int32_t kWindow = 2048;               // onset values per autocorrelation
+constexpr int32_t kPadded = 2 * kWindow;
+constexpr int32_t kOnsetCapacity = kWindow + 32 * kHop;
+constexpr int32_t kLags = OnsetTempoEstimator::kSalienceLags;
+constexpr double kOnsetRate = 44100.0 / kHop;
+constexpr float kMagnitudeGain = 1000.0f / kFrame;
+
+// A causal low-pass at 7 Hz: 15 taps, a Hamming-windowed sinc summing to 1.
+constexpr int32_t kTaps = 15;
+constexpr float kLowPass[kTaps] = {0.00933978f, 0.01521148f, 0.03163891f, 0.05607187f, 0.08390299f,
+                                   0.10948195f, 0.12742038f, 0.13386527f, 0.12742038f, 0.10948195f,
+                                   0.08390299f, 0.05607187f, 0.03163891f, 0.01521148f, 0.00933978f};
+
+// Tempo grid: log steps of 0.25 %, peaks looked for 1 % beyond the range.
+constexpr double kGridStep = 1.0025;
+constexpr double kRangeMargin = 1.01;
+constexpr double kRivalDistance = 1.08;  // a rival peak lies more than 8 % away
+
+// ln(x) for finite x >= 1 (the mantissa polynomial of the Cephes logf),
+// branch-free so that loops over it vectorise.
+inline float LogAtLeastOne(float x) {
+  // x = 2^e * m with sqrt(1/2) <= m < sqrt(2): the exponent is taken
+  // relative to the bits of sqrt(1/2).
+  const auto bits = std::bit_cast<int32_t>(x);
+  const int32_t exponent = (bits - 0x3f3504f3) >> 23;
+  const float e = static_cast<float>(exponent);
+  const float m = std::bit_cast<float>(bits - static_cast<int32_t>(static_cast<uint32_t>(exponent) << 23));
+  const float f = m - 1.0f;
+  const float z = f * f;
+  float p = 7.0376836292e-2f;
+  p = p * f - 1.1514610310e-1f;
+  p = p * f + 1.1676998740e-1f;
+  p = p * f - 1.2420140846e-1f;
+  p = p * f + 1.4249322787e-1f;
+  p = p * f - 1.6668057665e-1f;
+  p = p * f + 2.0000714765e-1f;
+  p = p * f - 2.4999993993e-1f;
+  p = p * f + 3.3333331174e-1f;
+  float y = f * z * p;
+  y += e * -2.12194440e-4f;
+  y += -0.5f * z;
+  return f + y + e * 0.693359375f;
+}
+
+}  // namespace
+
+struct OnsetTempoEstimator::State {
+  double low = kOnsetTempoDefaultLow, high = kOnsetTempoDefaultHigh;
+  RealFft frameFft, lagFft;
+  float hamming[kFrame];
+  // Mono sound; a frame is the kFrame values before end.
+  float samples[kSampleCapacity];
+  int32_t end = kLead;
+  int32_t sinceHop = 0;
+  float frame[kFrame];
+  float re[kPadded / 2 + 1], im[kPadded / 2 + 1];
+  float logs[kBins], previous[kBins];
+  float flux[kTaps];  // the last kTaps flux values, newest at [0]
+  // Onset values; a window is the kWindow values before onsetEnd.
+  float onsets[kOnsetCapacity];
+  int32_t onsetEnd = 0;
+  int32_t sinceWindow = 0;
+  int64_t onsetCount = 0;
+  float padded[kPadded];
+  float spectrum[kPadded];
+  double sum[kLags];
+  int64_t windows = 0;
+
+  void Frame(const float* x);
+  void PushOnset(float value);
+  // The enhanced autocorrelation of the count values before last, added to into.
+  void Autocorrelate(const float* last, int32_t count, double* into);
+};
+
+namespace {
+
+KESTRUNE_VECTOR_CLONES void Windowed(const float* __restrict x, const float* __restrict window, float* __restrict out) {
+  for (int32_t i = 0; i < kFrame; ++i) out[i] = x[i] * window[i];
+}
+
+// The rise of the log magnitudes over the previous frame's, which they replace.
+KESTRUNE_VECTOR_CLONES float LogFlux(const float* __restrict re, const float* __restrict im, float* __restrict logs,
+                                     float* __restrict previous) {
+  for (int32_t k = 0; k < kBins; ++k) {
+    const float magnitude = std::sqrt(re[k] * re[k] + im[k] * im[k]);
+    logs[k] = LogAtLeastOne(1.0f + kMagnitudeGain * magnitude);
+  }
+  // Eight partial sums, so that the loop vectorises without reordering.
+  float lanes[8] = {};
+  for (int32_t k = 1; k < kBins; k += 8) {
+    for (int32_t l = 0; l < 8; ++l) {
+      lanes[l] += std::max(0.0f, logs[k + l] - previous[k + l]);
+      previous[k + l] = logs[k + l];
+    }
+  }
+  previous[0] = logs[0];
+  return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
+}
+
+}  // namespace
+
+void OnsetTempoEstimator::State::Frame(const float* x) {
+  Windowed(x, hamming, frame);
+  frameFft.Forward(frame, re, im);
+  const float rise = LogFlux(re, im, logs, previous);
+  std::memmove(flux + 1, flux, (kTaps - 1) * sizeof(float));
+  flux[0] = rise;
+  float smooth = 0.0f;
+  for (int32_t j = 0; j < kTaps; ++j) smooth += kLowPass[j] * flux[j];
+  PushOnset(smooth);
+}
+
+void OnsetTempoEstimator::State::PushOnset(float value) {
+  if (onsetEnd == kOnsetCapacity) {
+    std::memmove(onsets, onsets + kOnsetCapacity - kWindow, kWindow * sizeof(float));
+    onsetEnd = kWindow;
+  }
+  onsets[onsetEnd++] = value;
+  ++onsetCount;
+  if (onsetCount < kWindow) return;
+  if (onsetCount > kWindow && ++sinceWindow < kHop) return;
+  sinceWindow = 0;
+  Autocorrelate(onsets + onsetEnd, kWindow, sum);
+  ++windows;
+}
+
+void OnsetTempoEstimator::State::Autocorrelate(const float* last, int32_t count, double* into) {
+  // The window's mean is taken out: left in, it adds a ramp falling with the
+  // lag that favours fast tempos.
+  double mean = 0.0;
+  for (int32_t i = 0; i < count; ++i) mean += last[i - count];
+  mean /= count;
+  std::fill_n(padded, kPadded, 0.0f);
+  for (int32_t i = 0; i < count; ++i) padded[i] = last[i - count] - static_cast<float>(mean);
+  lagFft.Forward(padded, re, im);
+  // The magnitude to the power 0.5, as the full even spectrum; its transform
+  // over the length is the generalised autocorrelation.
+  constexpr int32_t half = kPadded / 2;
+  for (int32_t k = 0; k <= half; ++k) spectrum[k] = std::sqrt(std::sqrt(re[k] * re[k] + im[k] * im[k]));
+  for (int32_t k = 1; k < half; ++k) spectrum[kPadded - k] = spectrum[k];
+  lagFft.Forward(spectrum, re, im);
+  // Each lag scaled by the share of the window that overlaps at it, so that
+  // long lags are not worth less for overlapping less; lags that overlap by
+  // less than a quarter of the window are too noisy to use.
+  const int32_t usable = count - count / 4;
+  for (int32_t t = 0; t < usable; ++t) re[t] *= static_cast<float>(count) / static_cast<float>((count - t) * kPadded);
+  // Each lag with its double and fourfold, where they are usable.
+  for (int32_t t = 0; t < kLags && t < usable; ++t) {
+    double e = re[t];
+    if (2 * t < usable) e += re[2 * t];
+    if (4 * t < usable) e += re[4 * t];
+    into[t] += e;
+  }
+}
+
+OnsetTempoEstimator::OnsetTempoEstimator() = default;
+OnsetTempoEstimator::~OnsetTempoEstimator() = default;
+
+bool OnsetTempoEstimator::Setup(double low, double high) {
+  if (!s_) {
+    s_.reset(new (std::nothrow) State);
+    if (!s_) return false;
+    if (!s_->frameFft.Setup(10) || !s_->lagFft.Setup(12)) return false;
+    for (int32_t i = 0; i < kFrame; ++i)
+      s_->hamming[i] = static_cast<float>(0.54 - 0.46 * std::cos(2.0 * M_PI * i / (kFrame - 1)));
+  }
+  State& s = *s_;
+  if (!(low == low)) low = kOnsetTempoDefaultLow;  // NaN
+  if (!(high == high)) high = kOnsetTempoDefaultHigh;
+  if (low > high) std::swap(low, high);
+  s.low = std::clamp(low, kOnsetTempoLowest, kOnsetTempoHighest);
+  s.high = std::clamp(high, kOnsetTempoLowest, kOnsetTempoHighest);
+  std::fill_n(s.samples, kLead, 0.0f);
+  s.end = kLead;
+  s.sinceHop = 0;
+  std::fill_n(s.previous, kBins, 0.0f);
+  std::fill_n(s.flux, kTaps, 0.0f);
+  s.onsetEnd = 0;
+  s.sinceWindow = 0;
+  s.onsetCount = 0;
+  std::fill_n(s.sum, kLags, 0.0);
+  s.windows = 0;
+  return true;
+}
+
+void OnsetTempoEstimator::Feed(const uint8_t* frames, size_t count) {
+  if (!s_ || frames == nullptr) return;
+  State& s = *s_;
+  constexpr float kScale = 1.0f / 65536.0f;  // (L + R) / 2 / 32768
+  while (count > 0) {
+    if (s.end == kSampleCapacity) {
+      std::memmove(s.samples, s.samples + kSampleCapacity - kLead, kLead * sizeof(float));
+      s.end = kLead;
+    }
+    const size_t take = std::min<size_t>({count, static_cast<size_t>(kHop - s.sinceHop),
+                                          static_cast<size_t>(kSampleCapacity - s.end)});
+    float* out = s.samples + s.end;
+    for (size_t n = 0; n < take; ++n) {
+      const auto left = static_cast<int16_t>(LoadU16(frames + 4 * n));
+      const auto right = static_cast<int16_t>(LoadU16(frames + 4 * n + 2));
+      out[n] = static_cast<float>(left + right) * kScale;
+    }
+    frames += 4 * take;
+    count -= take;
+    s.end += static_cast<int32_t>(take);
+    s.sinceHop += static_cast<int32_t>(take);
+    if (s.sinceHop == kHop) {
+      s.sinceHop = 0;
+      s.Frame(s.samples + s.end - kFrame);
+    }
+  }
+}
+
+std::vector<double> OnsetTempoEstimator::Salience() const {
+  std::vector<double> lags;
+  if (!s_) return lags;
+  State& s = *s_;
+  if (s.windows > 0) {
+    lags.assign(s.sum, s.sum + kLags);
+    for (double& v : lags) v /= static_cast<double>(s.windows);
+  } else if (s.onsetCount > 0) {
+    // Shorter than one window: the values there are, padded with zeros.
+    lags.assign(kLags, 0.0);
+    s.Autocorrelate(s.onsets + s.onsetEnd, s.onsetEnd, lags.data());
+  }
+  return lags;
+}
+
+OnsetTempo OnsetTempoEstimator::Result() const {
+  if (!s_) return {};
+  const std::vector<double> lags = Salience();
+  if (lags.empty()) return {};
+  return PickOnsetTempo(lags.data(), static_cast<int32_t>(lags.size()), s_->low, s_->high);
+}
+
+OnsetTempo PickOnsetTempo(const double* salience, int32_t lagCount, double low, double high) {
+  OnsetTempo result;
+  if (salience == nullptr || lagCount < 2 || !(low == low) || !(high == high)) return result;
+  if (low > high) std::swap(low, high);
+  low = std::clamp(low, kOnsetTempoLowest, kOnsetTempoHighest);
+  high = std::clamp(high, kOnsetTempoLowest, kOnsetTempoHighest);
+
+  const double first = low / kRangeMargin;
+  const double logStep = std::log(kGridStep);
+  const auto points = static_cast<int32_t>(std::floor(std::log(high * kRangeMargin / first) / logStep)) + 1;
+  // Salience at grid points -1 .. points: the outer two are neighbours only.
+  std::vector<double> s(static_cast<size_t>(points) + 2);
+  auto tempoAt = [&](double i) { return first * std::exp(i * logStep); };
+  for (int32_t i = -1; i <= points; ++i) {
+    const double lag = 60.0 * kOnsetRate / tempoAt(i);
+    double v = 0.0;
+    const auto whole = static_cast<int32_t>(lag);
+    if (lag >= 0.0 && whole + 1 < lagCount) {
+      const double frac = lag - whole;
+      v = salience[whole] + frac * (salience[whole + 1] - salience[whole]);
+    }
+    s[static_cast<size_t>(i + 1)] = v > 0.0 ? v : 0.0;
+  }
+  auto at = [&](int32_t i) { return s[static_cast<size_t>(i + 1)]; };
+  auto isPeak = [&](int32_t i) { return at(i) > 0.0 && at(i) > at(i - 1) && at(i) >= at(i + 1); };
+
+  int32_t best = -1;
+  for (int32_t i = 0; i < points; ++i) {
+    if (isPeak(i) && (best < 0 || at(i) > at(best))) best = i;
+  }
+  if (best < 0) return result;
+
+  // A parabola through the peak and its neighbours, in log tempo.
+  const double a = at(best - 1), b = at(best), c = at(best + 1);
+  const double curve = a - 2.0 * b + c;
+  double offset = curve < 0.0 ? 0.5 * (a - c) / curve : 0.0;
+  offset = std::clamp(offset, -0.5, 0.5);
+  const double peak = b - 0.25 * (a - c) * offset;
+  result.bpm = std::clamp(tempoAt(best + offset), low, high);
+
+  double rival = 0.0;
+  for (int32_t i = 0; i < points; ++i) {
+    const double tempo = tempoAt(i);
+    const bool apart = tempo > result.bpm * kRivalDistance || tempo * kRivalDistance < result.bpm;
+    if (apart && isPeak(i) && at(i) > rival) {
+      rival = at(i);
+      result.rival = tempo;
+    }
+  }
+  result.confidence = result.rival > 0.0 ? std::clamp(1.0 - rival / peak, 0.0, 1.0) : 1.0;
+  result.uncertain = result.confidence < kUncertainBelow;
+  if (result.bpm / 2.0 >= kOnsetTempoLowest) result.alternatives.push_back(result.bpm / 2.0);
+  if (result.bpm * 2.0 <= kOnsetTempoHighest) result.alternatives.push_back(result.bpm * 2.0);
+  if (result.uncertain && result.rival > 0.0) result.alternatives.push_back(result.rival);
+  return result;
+}
+
+bool EstimateFileOnsetTempo(WorkerContext* context, const std::filesystem::path& path, double low, double high,
+                            OnsetTempo& result) {
+  result = {};
+  WavInfo info;
+  if (!OpenWavFile(info, path, false)) return false;
+  const bool estimable = info.formatTag == 1 && info.channels == 2 && info.bitsPerSample == 16 &&
+                         info.sampleRate == kSampleRate && info.blockAlign == kBytesPerFrame;
+  OnsetTempoEstimator estimator;
+  if (!estimable || !estimator.Setup(low, high)) return false;
+  constexpr uint32_t kChunk = 1 << 16;  // frames read at a time
+  // Mapped files are read in place, and each piece's pages go back once
+  // estimated; others are copied in pieces.
+  const bool mapped = info.data != nullptr && uint64_t{info.dataOffset} + info.dataSize <= info.view.size();
+  std::unique_ptr<uint8_t[]> buffer;
+  if (!mapped) {
+    buffer.reset(new (std::nothrow) uint8_t[size_t{kChunk} * kBytesPerFrame]);
+    if (!buffer) return false;
+  }
+  const uint32_t total = info.dataSize / kBytesPerFrame;
+  uint32_t done = 0;
+  while (done < total) {
+    if (context != nullptr && context->bTerminate.load()) return false;
+    const uint32_t want = std::min(kChunk, total - done);
+    if (mapped) {
+      estimator.Feed(info.data + size_t{done} * kBytesPerFrame, want);
+      // From the previous piece on: the page two pieces share goes back too.
+      const uint32_t from = done < kChunk ? 0 : done - kChunk;
+      ReleaseWavFrames(info, from, done + want - from);
+      done += want;
+    } else {
+      const uint32_t got = ReadWavFrames(info, buffer.get(), done, want);
+      if (got == 0) break;
+      estimator.Feed(buffer.get(), got);
+      done += got;
+    }
+    SetProgressPos(context, static_cast<uint32_t>(uint64_t{done} * 100 / total));
+  }
+  result = estimator.Result();
+  return result.estimated();
+}
+
+}  // namespace kestrune
