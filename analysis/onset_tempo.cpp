@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <new>
 
@@ -186,7 +187,7 @@ bool OnsetTempoEstimator::Setup(double low, double high) {
     if (!s_) return false;
     if (!s_->frameFft.Setup(10) || !s_->lagFft.Setup(12)) return false;
     for (int32_t i = 0; i < kFrame; ++i)
-      s_->hamming[i] = static_cast<float>(0.54 - 0.46 * std::cos(2.0 * M_PI * i / (kFrame - 1)));
+      s_->hamming[i] = static_cast<float>(0.54 - 0.46 * std::cos(2.0 * std::numbers::pi * i / (kFrame - 1)));
   }
   State& s = *s_;
   if (!(low == low)) low = kOnsetTempoDefaultLow;  // NaN
