@@ -15,6 +15,8 @@
 #include <system_error>
 #include <utility>
 
+#include "common/utf16.h"
+
 namespace kestrune::platform {
 namespace {
 
@@ -104,6 +106,25 @@ bool RemoveEntry(const std::filesystem::path& path) {
     }
   }
   return ::RemoveDirectoryW(path.c_str()) != 0;
+}
+
+// The system's words for an error, as UTF-8, without the closing full stop
+// and line end that FormatMessageW adds.
+std::string SystemMessage(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+      0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message(text != nullptr ? text : L"", length);
+  if (text != nullptr) ::LocalFree(text);
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ' ||
+                              message.back() == L'.')) {
+    message.pop_back();
+  }
+  const auto utf8 =
+      Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(message.data()), message.size()));
+  if (!utf8 || utf8->empty()) return "system error " + std::to_string(error);
+  return *utf8;
 }
 
 }  // namespace
@@ -293,6 +314,33 @@ PathKind KindOf(const std::filesystem::path& path) {
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Folder;
   if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::Other;
   return PathKind::File;
+}
+
+std::string OpenReadFailure(const std::filesystem::path& path) {
+  // As the readers open it: sharing reading only.
+  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) return SystemMessage(::GetLastError());
+  ::CloseHandle(h);
+  return {};
+}
+
+bool FolderIsWritable(const std::filesystem::path& folder) {
+  // Access lists decide, and only trying tells: a file of our own that goes
+  // when it is closed.
+  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate = Candidate(folder, ".kestrune-");
+    HANDLE h = ::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(h);
+      return true;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
 }
 
 bool CreateFolder(const std::filesystem::path& path) { return ::CreateDirectoryW(path.c_str(), nullptr) != 0; }
