@@ -104,10 +104,10 @@ Runner AddFindCommand(CLI::App& app) {
   auto o = std::make_shared<FindOptions>();
   CLI::App* cmd = app.add_subcommand(
       "find", "Find where a piece of a sample lies in one or more sources, at any offset, and how sure that is");
-  auto* source = cmd->add_option("--source", o->sources, "Source WAV file, or a folder of them; may be repeated");
+  auto* source = cmd->add_option("--source", o->sources, "Source sound file, or a folder of them; may be repeated. Files other than 44100 Hz 2-channel 16-bit PCM WAV are converted first");
   auto* database = cmd->add_option("--database", o->database, "Splits database (.qlmx) to search in instead");
   source->excludes(database);
-  cmd->add_option("--sample", o->sample, "Sample WAV file that holds the piece")->required();
+  cmd->add_option("--sample", o->sample, "Sample sound file that holds the piece (converted first when it is not 44100 Hz 2-channel 16-bit PCM WAV)")->required();
   AddSplitLengthOptions(*cmd, o->split, true, false);
   database->excludes(o->split.splitMsOption)->excludes(o->split.bpmOption)->excludes(o->split.noteOption);
   AddNumberOption(*cmd, "--start-offset", o->startOffset,

@@ -44,6 +44,16 @@ TemporaryCopy::~TemporaryCopy() {
 }
 
 bool TemporaryCopy::Make(const std::filesystem::path& input, JobHost* host, std::string& error) {
+  return MakeWith(input, [&](const std::filesystem::path& copy) { return RunConversion(input, copy, host); }, error);
+}
+
+bool TemporaryCopy::MakeWithin(const std::filesystem::path& input, const Progress& progress, std::string& error) {
+  return MakeWith(input, [&](const std::filesystem::path& copy) { return ConvertFile(input, copy, progress); }, error);
+}
+
+bool TemporaryCopy::MakeWith(const std::filesystem::path& input,
+                             const std::function<Result(const std::filesystem::path& copy)>& convert,
+                             std::string& error) {
   const auto folder = platform::MakeUniqueFolder(platform::TempFolder(), "kestrune-convert-");
   if (!folder) {
     error = "cannot make a folder in " + platform::TempFolder().string();
@@ -51,7 +61,7 @@ bool TemporaryCopy::Make(const std::filesystem::path& input, JobHost* host, std:
   }
   folder_ = *folder;
   const std::filesystem::path copy = folder_ / (FileBaseName(input) + ".wav");
-  const Result result = RunConversion(input, copy, host);
+  const Result result = convert(copy);
   if (result.status == Status::Stopped) {
     error = "stopped";
     return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "common/worker.h"
@@ -38,9 +39,14 @@ class TemporaryCopy {
 
   // False with the reason in error; a stopped run says so.
   bool Make(const std::filesystem::path& input, JobHost* host, std::string& error);
+  // The same inside a job already running: progress is reported to it, and
+  // the conversion stops when it returns false.
+  bool MakeWithin(const std::filesystem::path& input, const Progress& progress, std::string& error);
   const std::filesystem::path& Path() const { return path_; }
 
  private:
+  bool MakeWith(const std::filesystem::path& input,
+                const std::function<Result(const std::filesystem::path& copy)>& convert, std::string& error);
   std::filesystem::path folder_, path_;
 };
 

@@ -2,6 +2,7 @@
 // each source, turns the scores into confident matches and writes them.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -100,12 +101,30 @@ std::vector<uint8_t> ReadStretch(FindAudio& audio, uint32_t first, uint32_t fram
   return bytes;
 }
 
+// A conversion inside the search: named in the window, its share mapped onto
+// [from, to) of the bar by at, stopped with the search.
+convert::Progress ConversionProgress(WorkerContext* context, const std::filesystem::path& file,
+                                     const std::function<void(double)>& at) {
+  return [context, name = "Converting " + PathText(file.filename()), at](uint32_t percent) {
+    SetProgressText(context, name);
+    at(percent / 100.0);
+    return !Terminated(context);
+  };
+}
+
 void WriteMatches(const FindRequest& request, FindResult& result,
                   const std::function<std::vector<uint8_t>(const FindMatch&)>& stretch, WorkerContext* context) {
-  uint32_t number = 0;
-  for (FindMatch& m : result.matches) {
-    if (!m.confident) continue;
-    ++number;
+  // Numbered in the order reported, written source by source, so that a
+  // source read through a converted copy is converted only once.
+  std::vector<std::pair<size_t, uint32_t>> order;
+  for (size_t k = 0; k < result.matches.size(); ++k) {
+    if (result.matches[k].confident) order.emplace_back(k, static_cast<uint32_t>(order.size() + 1));
+  }
+  std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+    return result.matches[a.first].source < result.matches[b.first].source;
+  });
+  for (const auto& [index, number] : order) {
+    FindMatch& m = result.matches[index];
     SetProgressText(context, "Writing " + PathText(FoundResultPath(request.outputFolder, request.samplePath, number).filename()));
     std::vector<uint8_t> bytes;
     try {
@@ -149,7 +168,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
       result.sources.push_back(std::move(status));
     }
   }
-  if (result.sources.empty()) return Fail(result, "no WAV file in the sources given");
+  if (result.sources.empty()) return Fail(result, "no audio file in the sources given");
   std::vector<uint64_t> weights;
   for (const auto& s : result.sources) {
     std::error_code ec;
@@ -165,8 +184,19 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     if (Terminated(context)) return false;
     if (request.observer != nullptr) request.observer->OnSourceBegin(i);
     SetProgressText(context, "Searching " + PathText(status.path.filename()));
-    std::unique_ptr<FindAudio> audio = OpenFindAudio(status.path, status.error);
-    if (!audio) continue;
+    // A converted source: the conversion takes the first half of its share.
+    std::unique_ptr<FindAudio> audio = OpenFindAudio(
+        status.path, status.error,
+        ConversionProgress(context, status.path, [&](double done) { progress.Within(i, done * 0.5); }));
+    if (!audio) {
+      if (Terminated(context)) {
+        status.error.clear();  // stopped, not skipped
+        return false;
+      }
+      continue;
+    }
+    const double scanFrom = audio->Converted() ? 0.5 : 0.0;
+    SetProgressText(context, "Searching " + PathText(status.path.filename()));
     status.frames = audio->Frames();
     const uint64_t count = WavStartCount(audio->Frames(), request.hop, f, g.blocksPerSplit);
     StartScores scores;
@@ -182,7 +212,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     work.hop = request.hop;
     work.threads = request.threads != 0 ? request.threads : WorkerThreads();
     work.stopRequested = [context] { return Terminated(context); };
-    work.progress = [&](double done) { progress.Within(i, done); };
+    work.progress = [&](double done) { progress.Within(i, scanFrom + done * (1.0 - scanFrom)); };
     if (!ScanWavSource(work, scores)) {
       if (Terminated(context)) return false;
       status.error = "could not be read to its end";
@@ -307,8 +337,18 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
   result.sampleFirstFrame = static_cast<uint32_t>(std::min<uint64_t>(UINT32_MAX, fragment.first));
 
   std::string why;
-  std::unique_ptr<FindAudio> sample = OpenFindAudio(request.samplePath, why);
-  if (!sample) return Fail(result, PathText(request.samplePath) + ": " + why);
+  std::unique_ptr<FindAudio> sample = OpenFindAudio(
+      request.samplePath, why,
+      ConversionProgress(context, request.samplePath, [context](double done) {
+        SetProgressPos(context, static_cast<uint32_t>(done * 100.0));
+      }));
+  if (!sample) {
+    if (Terminated(context)) {
+      result.stopped = true;
+      return false;
+    }
+    return Fail(result, PathText(request.samplePath) + ": " + why);
+  }
   if (fragment.first + uint64_t{request.fragmentLength} * (fromDatabase ? g.framesPerSplit : g.blocksPerSplit * uint64_t{kBlockFrames}) >
       sample->Frames()) {
     return Fail(result, PathText(request.samplePath) + ": the sample ends before the fragment does");
@@ -351,10 +391,21 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
         return bytes;
       }, context);
     } else {
+      // The stretches come from the sound that was searched: for a converted
+      // source, the same conversion again (it is reproducible byte for byte).
+      size_t openIndex = SIZE_MAX;
+      std::unique_ptr<FindAudio> open;
       WriteMatches(request, result, [&](const FindMatch& m) {
-        std::string error;
-        auto audio = OpenFindAudio(result.sources[m.source].path, error);
-        return audio ? ReadStretch(*audio, m.frame, frames) : std::vector<uint8_t>{};
+        if (m.source != openIndex) {
+          open.reset();
+          openIndex = m.source;
+          std::string error;
+          const auto& path = result.sources[m.source].path;
+          open = OpenFindAudio(path, error, ConversionProgress(context, path, [context](double done) {
+                                 SetProgressPos(context, static_cast<uint32_t>(done * 100.0));
+                               }));
+        }
+        return open ? ReadStretch(*open, m.frame, frames) : std::vector<uint8_t>{};
       }, context);
     }
   }

@@ -29,8 +29,8 @@ class FindObserver {
 
 struct FindRequest {
   std::filesystem::path samplePath;
-  // WAV files, or folders searched for every *.wav below them. Ignored when
-  // database is set.
+  // Sound files, or folders searched for every file with an audio extension
+  // below them (see find_source.h). Ignored when database is set.
   std::vector<std::filesystem::path> sources;
   std::filesystem::path database;    // a splits database to search instead
   uint32_t splitMilliseconds = kSplitMsOption.byDefault;  // not used with a database: it has its own

@@ -5,7 +5,9 @@
 #include <system_error>
 
 #include "common/path_text.h"
+#include "convert/convert_job.h"
 #include "matching/match_settings.h"
+#include "matching/wav_format_text.h"
 #include "platform/file.h"
 #include "storage/wav_file.h"
 
@@ -20,32 +22,62 @@ class WavAudio : public FindAudio {
     return StreamWavFrames(info_, buffer, first, count);
   }
   void Release(uint32_t first, uint32_t count) override { ReleaseWavFrames(info_, first, count); }
+  bool Converted() const override { return copy_ != nullptr; }
   WavInfo& info() { return info_; }
+  std::unique_ptr<convert::TemporaryCopy>& copy() { return copy_; }
 
  private:
+  // Declared first so that it goes last: the file is closed before it is removed.
+  std::unique_ptr<convert::TemporaryCopy> copy_;
   WavInfo info_;
 };
 
-bool EndsWithWav(const std::filesystem::path& path) {
-  std::string ext = Utf8Of(path.extension());
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext == ".wav";
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// What this build says of a file it cannot search as it stands.
+std::string CannotConvert(const WavInfo* opened) {
+  if (opened == nullptr) return std::string("cannot be read as a WAV file, and ") + convert::kUnavailableMessage;
+  return std::string(kFormatMessage) + " (it is " + FormatText(*opened) + "; " + convert::kUnavailableMessage + ")";
 }
 
 }  // namespace
 
-std::unique_ptr<FindAudio> OpenFindAudio(const std::filesystem::path& path, std::string& error) {
+std::unique_ptr<FindAudio> OpenFindAudio(const std::filesystem::path& path, std::string& error,
+                                         const convert::Progress& progress) {
   auto audio = std::make_unique<WavAudio>();
-  if (!OpenWavFile(audio->info(), path, false)) {
-    error = "cannot be read as a WAV file";
+  const bool opened = OpenWavFile(audio->info(), path, false);
+  if (opened && IsMatchableFormat(audio->info())) return audio;
+  if (!convert::Available()) {
+    error = CannotConvert(opened ? &audio->info() : nullptr);
     return nullptr;
   }
-  const WavInfo& i = audio->info();
-  if (i.formatTag != 1 || i.channels != 2 || i.bitsPerSample != 16 || i.sampleRate != 44100 || i.blockAlign != 4) {
-    error = kFormatMessage;
+  audio = std::make_unique<WavAudio>();
+  auto copy = std::make_unique<convert::TemporaryCopy>();
+  std::string why;
+  if (!copy->MakeWithin(path, progress, why)) {
+    error = why == "stopped" ? why : "cannot be read or converted: " + why;
     return nullptr;
   }
+  // The copy is in the target format unless something replaced it meanwhile.
+  if (!OpenWavFile(audio->info(), copy->Path(), false) || !IsMatchableFormat(audio->info())) {
+    audio.reset();  // closed before the copy goes
+    error = "its converted copy cannot be read";
+    return nullptr;
+  }
+  audio->copy() = std::move(copy);
   return audio;
+}
+
+bool HasAudioExtension(const std::filesystem::path& path) {
+  const std::string ext = Lower(Utf8Of(path.extension()));
+  if (ext.empty()) return false;
+  for (const std::string& pattern : convert::ReadablePatterns()) {
+    if (Lower(pattern) == "*" + ext) return true;
+  }
+  return false;
 }
 
 std::vector<SourceEntry> ListSourceFiles(const std::filesystem::path& path) {
@@ -59,7 +91,7 @@ std::vector<SourceEntry> ListSourceFiles(const std::filesystem::path& path) {
   if (ec) return {SourceEntry{path, "the folder cannot be read"}};
   for (const std::filesystem::recursive_directory_iterator end; it != end; it.increment(ec)) {
     if (ec) break;
-    if (EndsWithWav(it->path()) && platform::KindOf(it->path()) != platform::PathKind::Folder) {
+    if (HasAudioExtension(it->path()) && platform::KindOf(it->path()) != platform::PathKind::Folder) {
       files.push_back(SourceEntry{it->path(), {}});
     }
   }

@@ -1,5 +1,7 @@
-// The sound a search reads: where the sources and the sample are opened, so
-// that other formats can be added in this one place.
+// The sound a search reads: where the sources and the sample are opened.
+// Files our WAV reader takes as 44100 Hz stereo 16-bit PCM are read as they
+// stand; any other file the conversion reads is converted into a temporary
+// file first, which goes with the audio.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +9,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "convert/convert.h"
 
 namespace kestrune {
 
@@ -21,11 +25,17 @@ class FindAudio {
   virtual uint32_t Read(uint32_t first, uint32_t count, uint8_t* buffer) = 0;
   // Frames [first, first + count) will not be read again soon.
   virtual void Release(uint32_t /*first*/, uint32_t /*count*/) {}
+  // True when these frames are a converted copy of the file.
+  virtual bool Converted() const { return false; }
 };
 
-// Opens a sound file for the search; null, with the reason in error, when it
-// cannot be read or is not 44100 Hz stereo 16-bit PCM.
-std::unique_ptr<FindAudio> OpenFindAudio(const std::filesystem::path& path, std::string& error);
+// Opens a sound file for the search: as it stands when our WAV reader takes it
+// as 44100 Hz stereo 16-bit PCM, otherwise converted into a temporary file
+// (removed when the audio is destroyed), reporting to progress, which stops
+// the conversion by returning false. Null, with the reason in error, when the
+// file can be neither read nor converted, or the conversion was stopped.
+std::unique_ptr<FindAudio> OpenFindAudio(const std::filesystem::path& path, std::string& error,
+                                         const convert::Progress& progress = {});
 
 // A source as named on the command line: a file, or a folder.
 struct SourceEntry {
@@ -33,9 +43,14 @@ struct SourceEntry {
   std::string error;  // set when the entry itself cannot be used
 };
 
-// The files a source names: a file stands for itself; a folder for every
-// file below it whose name ends in ".wav" (any case), in name order; other
-// files are ignored. A path that does not exist, or a folder that cannot be
+// True when the name of a file in a folder says it holds sound this build
+// reads: ".wav" (any case) and, where the conversion is built, the other
+// extensions of convert::ReadablePatterns().
+bool HasAudioExtension(const std::filesystem::path& path);
+
+// The files a source names: a file stands for itself, whatever its name; a
+// folder for every file below it with an audio extension, in name order;
+// other files are ignored. A path that does not exist, or a folder that cannot be
 // read, gives one entry with the error.
 std::vector<SourceEntry> ListSourceFiles(const std::filesystem::path& path);
 

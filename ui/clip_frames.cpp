@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "storage/splits_database.h"
@@ -14,6 +15,22 @@ std::filesystem::path ToPath(const QString& path) { return std::filesystem::path
 
 // Splits longer than this are not played (a split is at most a few seconds).
 constexpr uint32_t kMaxClipFrames = 44100 * 120;
+
+// Frames of a 44100 Hz stereo 16-bit WAV file, 0 when it is not one.
+uint64_t WavFrameCount(const QString& path) {
+  WavInfo info;
+  if (!OpenWavFile(info, ToPath(path), false)) return 0;
+  if (info.blockAlign != 4 || info.channels != 2 || info.bitsPerSample != 16) return 0;
+  return info.dataSize / 4;
+}
+
+// Up to frameCount frames from firstFrame, as many as the file holds.
+QByteArray WavFramesUpTo(const QString& path, uint64_t firstFrame, uint32_t frameCount) {
+  const uint64_t frames = WavFrameCount(path);
+  if (firstFrame >= frames) return {};
+  const uint64_t count = std::min<uint64_t>({frameCount, frames - firstFrame, kMaxClipFrames});
+  return WavFrames(path, firstFrame, static_cast<uint32_t>(count));
+}
 
 }  // namespace
 
@@ -42,6 +59,28 @@ QByteArray SourceSplitFrames(const RunResults& results, uint32_t split) {
 QByteArray TemplateSplitFrames(const RunResults& results, uint32_t j) {
   const uint64_t first = (uint64_t{results.startOffset} + j) * results.framesPerSplit;
   return WavFrames(results.samplePath, first, results.framesPerSplit);
+}
+
+QByteArray FoundStretchFrames(const RunResults& results, size_t row) {
+  if (!results.find || row >= results.find->stretches.size()) return {};
+  const FoundStretch& f = results.find->stretches[row];
+  if (!results.databaseSource) return WavFramesUpTo(f.source, f.frame, f.frames);
+  SplitsDatabase database;
+  if (!database.Open(ToPath(f.source))) return {};
+  QByteArray bytes;
+  const uint64_t last = std::min<uint64_t>(uint64_t{f.record} + results.fragmentLength, database.SplitCount());
+  for (uint64_t r = f.record; r < last; ++r) {
+    SplitAudio audio;
+    if (!database.ReadSplit(static_cast<uint32_t>(r), audio) || audio.samples == nullptr) return {};
+    if (static_cast<uint64_t>(bytes.size()) + audio.byteCount > uint64_t{kMaxClipFrames} * 4) break;
+    bytes.append(reinterpret_cast<const char*>(audio.samples), static_cast<qsizetype>(audio.byteCount / 4 * 4));
+  }
+  return bytes;
+}
+
+QByteArray SampleFragmentFrames(const RunResults& results) {
+  if (!results.find) return {};
+  return WavFramesUpTo(results.samplePath, results.find->sampleFirstFrame, results.find->fragmentFrames);
 }
 
 }  // namespace kestrune::ui

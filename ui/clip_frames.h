@@ -1,4 +1,5 @@
-// The frames of one split, read from the files of a run, for listening.
+// The frames of one split or found stretch, read from the files of a run,
+// for listening.
 #pragma once
 
 #include <QByteArray>
@@ -16,5 +17,12 @@ QByteArray SourceSplitFrames(const RunResults& results, uint32_t split);
 QByteArray TemplateSplitFrames(const RunResults& results, uint32_t j);
 // frameCount frames from firstFrame of a WAV file, when it holds them all.
 QByteArray WavFrames(const QString& path, uint64_t firstFrame, uint32_t frameCount);
+
+// For a search at any offset: the frames of found stretch `row` (a WAV
+// source's frames from its start, or a database's records as written), and
+// the sample's fragment that was searched for. Both are cut to two minutes,
+// and to what the file holds.
+QByteArray FoundStretchFrames(const RunResults& results, size_t row);
+QByteArray SampleFragmentFrames(const RunResults& results);
 
 }  // namespace kestrune::ui

@@ -14,6 +14,7 @@
 #include "matching/match_settings.h"
 #include "matching/match_workers.h"
 #include "matching/result_files.h"
+#include "ui/find_launcher.h"
 #include "ui/qt_job_host.h"
 #include "ui/run_results.h"
 #include "ui/up_dialog.h"
@@ -69,12 +70,7 @@ bool RunMatch(QWidget* owner, UserPrompts& prompts, MatchSettings& settings, Wor
 // Asks once before a run whose results would replace files; true to go on.
 bool MayReplaceResults(QWidget* owner, UserPrompts& prompts, const QString& outputFolder,
                        const QString& samplePath, uint32_t fragmentLength, uint32_t separateFiles) {
-  const QStringList existing = ExistingResultFiles(outputFolder, samplePath, fragmentLength, separateFiles != 0);
-  if (existing.isEmpty()) return true;
-  const QString text = existing.size() == 1
-                           ? QObject::tr("The result file %1 exists already. Replace it?").arg(existing.first())
-                           : QObject::tr("%1 result files exist already. Replace them?").arg(existing.size());
-  return prompts.Ask(owner, kCaption, text, existing.join(QLatin1Char('\n')), QObject::tr("Replace"));
+  return MayReplace(owner, prompts, ExistingResultFiles(outputFolder, samplePath, fragmentLength, separateFiles != 0));
 }
 
 // The settings a run's results are read with.
@@ -92,6 +88,14 @@ std::shared_ptr<RunResults> NewResults(const QString& outputFolder, const QStrin
 }
 
 }  // namespace
+
+bool MayReplace(QWidget* owner, UserPrompts& prompts, const QStringList& existing) {
+  if (existing.isEmpty()) return true;
+  const QString text = existing.size() == 1
+                           ? QObject::tr("The result file %1 exists already. Replace it?").arg(existing.first())
+                           : QObject::tr("%1 result files exist already. Replace them?").arg(existing.size());
+  return prompts.Ask(owner, kCaption, text, existing.join(QLatin1Char('\n')), QObject::tr("Replace"));
+}
 
 QStringList ExistingResultFiles(const QString& outputFolder, const QString& samplePath, uint32_t fragmentLength,
                                 bool separateFiles) {
@@ -177,6 +181,16 @@ bool CoreLaunchers::DatabaseMatch(QWidget* owner, const QString& outputFolder, c
   results->databaseSource = true;
   const bool ok = LaunchDatabaseMatch(owner, m_prompts, outputFolder, databasePath, samplePath, startOffset,
                                       fragmentLength, minSimilarity, declick, separateFiles, results.get());
+  if (ok) m_results = std::move(results);
+  return ok;
+}
+
+bool CoreLaunchers::Find(QWidget* owner, const FindRunSettings& settings) {
+  if (!MayReplace(owner, m_prompts, ExistingFoundFiles(settings.outputFolder, settings.samplePath))) return false;
+  auto results = NewResults(settings.outputFolder, settings.sourcePath, settings.samplePath, settings.startOffset,
+                            settings.fragmentLength, 0);
+  results->databaseSource = settings.databaseSource;
+  const bool ok = LaunchFind(owner, m_prompts, settings, results.get());
   if (ok) m_results = std::move(results);
   return ok;
 }

@@ -17,6 +17,7 @@ class QWidget;
 namespace kestrune::ui {
 
 class UserPrompts;
+struct FindRunSettings;
 struct RunResults;
 
 inline constexpr char kProcessingTitle[] = "Processing sound.";
@@ -41,6 +42,10 @@ bool LaunchDatabaseMatch(QWidget* owner, UserPrompts& prompts, const QString& ou
 // The result files of a run that exist already (native paths).
 QStringList ExistingResultFiles(const QString& outputFolder, const QString& samplePath, uint32_t fragmentLength,
                                 bool separateFiles);
+
+// Asks once, listing them, before files are replaced ("Replace" / "Cancel");
+// true to go on (also when the list is empty).
+bool MayReplace(QWidget* owner, UserPrompts& prompts, const QStringList& existing);
 
 // Estimates the tempo of a WAV file behind "Calculating BPM". True when an
 // estimate was made; it is stored in *estimate only then. Shows nothing.
@@ -68,8 +73,11 @@ class JobLaunchers {
     if (other != nullptr) *other = {};
     return TempoEstimate(owner, sourcePath, estimate);
   }
-  // What the last successful matching run found and wrote, once; null when
-  // there is nothing to show.
+  // The search at any offset (find_launcher.h). Test doubles that do not
+  // search run nothing and say so with false.
+  virtual bool Find(QWidget* /*owner*/, const FindRunSettings& /*settings*/) { return false; }
+  // What the last successful matching run or search found and wrote, once;
+  // null when there is nothing to show.
   virtual std::shared_ptr<RunResults> TakeResults() { return nullptr; }
 };
 
@@ -84,6 +92,8 @@ class CoreLaunchers : public JobLaunchers {
   bool DatabaseMatch(QWidget* owner, const QString& outputFolder, const QString& databasePath,
                      const QString& samplePath, uint32_t startOffset, uint32_t fragmentLength,
                      uint32_t minSimilarity, uint32_t declick, uint32_t separateFiles) override;
+  // Asks before replacing found files, then LaunchFind.
+  bool Find(QWidget* owner, const FindRunSettings& settings) override;
   bool TempoEstimate(QWidget* owner, const QString& sourcePath, double* estimate) override;
   bool TempoEstimates(QWidget* owner, const QString& sourcePath, double* estimate, OnsetTempo* other) override;
   std::shared_ptr<RunResults> TakeResults() override { return std::move(m_results); }

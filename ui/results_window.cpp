@@ -19,8 +19,11 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "ui/clip_frames.h"
 #include "ui/clip_player.h"
+#include "ui/found_table_model.h"
 #include "ui/results_table_model.h"
 #include "ui/similarity_plot.h"
 
@@ -42,6 +45,50 @@ PlotData MatchPlotData(const RunResults& results) {
   return data;
 }
 
+PlotData FindPlotData(const RunResults& results) {
+  PlotData data;
+  if (!results.find) return data;
+  const FindRunData& run = *results.find;
+  data.threshold = run.scoreLine;
+  data.durationMs = FramesToMilliseconds(run.sourceFrames);
+  PlotStrip strip;
+  strip.label = QObject::tr("fragment");
+  // Stretches of the source without a start compared show as nothing.
+  for (float v : run.curve) strip.values.push_back(std::max(v, 0.0f));
+  for (const FoundStretch& f : run.stretches) {
+    if (!run.curve.empty()) strip.marked.push_back(run.ColumnOf(f.frame));
+  }
+  std::sort(strip.marked.begin(), strip.marked.end());
+  data.strips.push_back(std::move(strip));
+  return data;
+}
+
+QString FindSummary(const RunResults& r) {
+  const FindRunData& run = *r.find;
+  const QString fragment =
+      QObject::tr("the fragment of %1 (splits %2 to %3, %4 ms each)")
+          .arg(QFileInfo(r.samplePath).fileName())
+          .arg(r.startOffset)
+          .arg(uint64_t{r.startOffset} + r.fragmentLength - 1)
+          .arg(r.splitMilliseconds);
+  const QString source = QObject::tr("%1 (%2)").arg(QFileInfo(r.sourcePath).fileName(),
+                                                   ClockText(FramesToMilliseconds(run.sourceFrames)));
+  const QString how = QObject::tr("Searched every %1 frames; a match is confident from a score (z) of %2, "
+                                  "the dashed line in the picture.")
+                          .arg(run.hop)
+                          .arg(run.minScore);
+  int confident = 0;
+  for (const FoundStretch& f : run.stretches) confident += f.confident ? 1 : 0;
+  if (confident == 0) {
+    return QObject::tr("No confident match was found for %1 in %2. The best candidate is shown for comparison, "
+                       "marked not confident; nothing was written. %3")
+        .arg(fragment, source, how);
+  }
+  const QString found = confident == 1 ? QObject::tr("1 confident stretch")
+                                       : QObject::tr("%1 confident stretches").arg(confident);
+  return QObject::tr("Found %1 of %2 in %3. %4").arg(found, fragment, source, how);
+}
+
 ResultsWindow::ResultsWindow(std::shared_ptr<const RunResults> results, QWidget* parent)
     : QWidget(parent, Qt::Window), results_(std::move(results)) {
   setObjectName("resultsWindow");
@@ -53,7 +100,10 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RunResults> results, QWidget*
   c_.summary = new QLabel(this);
   c_.summary->setObjectName("summary");
   c_.summary->setWordWrap(true);
-  c_.summary->setText(tr("%1 matches for %2 template splits of %3 in %4 (%5 splits of %6 ms, %7). "
+  if (r.find) {
+    c_.summary->setText(FindSummary(r));
+  } else {
+    c_.summary->setText(tr("%1 matches for %2 template splits of %3 in %4 (%5 splits of %6 ms, %7). "
                          "Minimum similarity %8 %.")
                           .arg(r.matches.size())
                           .arg(r.fragmentLength)
@@ -62,16 +112,28 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RunResults> results, QWidget*
                           .arg(r.splitMilliseconds)
                           .arg(ClockText(r.StartMilliseconds(r.sourceSplits)))
                           .arg(r.minSimilarity));
+  }
 
   c_.plot = new SimilarityPlot(this);
-  c_.plot->SetData(MatchPlotData(r));
-  c_.plot->setToolTip(tr("Similarity of every source split to each template split (highest per column); "
-                         "the dashed line is the minimum similarity, red ticks mark the splits written."));
+  if (r.find) {
+    c_.plot->SetData(FindPlotData(r));
+    c_.plot->setToolTip(tr("Best similarity of the whole fragment at every place in the source; the dashed line "
+                           "is the similarity the minimum score asks for, red ticks mark the stretches listed."));
+  } else {
+    c_.plot->SetData(MatchPlotData(r));
+    c_.plot->setToolTip(tr("Similarity of every source split to each template split (highest per column); "
+                           "the dashed line is the minimum similarity, red ticks mark the splits written."));
+  }
 
-  model_ = new ResultsTableModel(results_, this);
   c_.table = new QTableView(this);
   c_.table->setObjectName("matches");
-  c_.table->setModel(model_);
+  if (r.find) {
+    foundModel_ = new FoundTableModel(results_, this);
+    c_.table->setModel(foundModel_);
+  } else {
+    model_ = new ResultsTableModel(results_, this);
+    c_.table->setModel(model_);
+  }
   c_.table->setSelectionBehavior(QAbstractItemView::SelectRows);
   c_.table->setSelectionMode(QAbstractItemView::SingleSelection);
   c_.table->verticalHeader()->hide();
@@ -103,11 +165,12 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RunResults> results, QWidget*
     b->setAutoDefault(false);
     return b;
   };
-  c_.playMatch = button(tr("Play match"), "playMatch");
-  c_.playTemplate = button(tr("Play template split"), "playTemplate");
+  c_.playMatch = button(r.find ? tr("Play stretch") : tr("Play match"), "playMatch");
+  c_.playTemplate = button(r.find ? tr("Play sample's fragment") : tr("Play template split"), "playTemplate");
   c_.exportTable = button(tr("Export..."), "exportTable");
   c_.openFolder = button(tr("Open output folder"), "openFolder");
-  c_.exportTable->setToolTip(tr("Save the table as CSV or JSON (the keys of kestrune-cli --json)"));
+  c_.exportTable->setToolTip(r.find ? tr("Save the table as CSV or JSON (the keys of kestrune-cli find --json)")
+                                    : tr("Save the table as CSV or JSON (the keys of kestrune-cli --json)"));
   c_.openFolder->setToolTip(QDir::toNativeSeparators(r.outputFolder));
 
   auto* buttons = new QHBoxLayout;
@@ -135,7 +198,7 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RunResults> results, QWidget*
   space->setContext(Qt::WindowShortcut);
   connect(space, &QShortcut::activated, this, &ResultsWindow::TogglePlay);
 
-  if (model_->rowCount() > 0) c_.table->selectRow(0);
+  if (c_.table->model()->rowCount() > 0) c_.table->selectRow(0);
   UpdateButtons();
   resize(760, 620);
 }
@@ -153,6 +216,9 @@ void ResultsWindow::UpdateButtons() {
   if (!canPlay) {
     c_.playMatch->setToolTip(player_->UnavailableReason());
     c_.playTemplate->setToolTip(player_->UnavailableReason());
+  } else if (results_->find) {
+    c_.playMatch->setToolTip(tr("Play the selected stretch of the source (Space plays and stops)"));
+    c_.playTemplate->setToolTip(tr("Play the fragment of the sample that was searched for, to compare"));
   } else {
     c_.playMatch->setToolTip(tr("Play the selected source split (Space plays and stops)"));
     c_.playTemplate->setToolTip(tr("Play the sample's template split of the selected row, to compare"));
@@ -162,12 +228,20 @@ void ResultsWindow::UpdateButtons() {
 void ResultsWindow::PlayMatch() {
   const int row = SelectedRow();
   if (row < 0 || !player_->Available()) return;
+  if (foundModel_ != nullptr) {
+    player_->Play(FoundStretchFrames(*results_, static_cast<size_t>(row)));
+    return;
+  }
   player_->Play(SourceSplitFrames(*results_, model_->Row(row).sourceSplit));
 }
 
 void ResultsWindow::PlayTemplate() {
   const int row = SelectedRow();
   if (row < 0 || !player_->Available()) return;
+  if (foundModel_ != nullptr) {
+    player_->Play(SampleFragmentFrames(*results_));
+    return;
+  }
   player_->Play(TemplateSplitFrames(*results_, model_->Row(row).templateIndex));
 }
 
@@ -189,7 +263,8 @@ bool ResultsWindow::ExportTo(const QString& path) {
 }
 
 void ResultsWindow::OnExport() {
-  const QString base = QFileInfo(results_->samplePath).completeBaseName() + QStringLiteral("_matches.csv");
+  const QString base = QFileInfo(results_->samplePath).completeBaseName() +
+                       (results_->find ? QStringLiteral("_found.csv") : QStringLiteral("_matches.csv"));
   QString filter;
   const QString path = QFileDialog::getSaveFileName(this, tr("Export the table"),
                                                     QDir(results_->outputFolder).filePath(base),

@@ -17,12 +17,19 @@ class QTreeWidget;
 namespace kestrune::ui {
 
 class ClipPlayer;
+class FoundTableModel;
 class ResultsTableModel;
 class SimilarityPlot;
 
 // The picture's data for a matching run: one strip per template split.
 struct PlotData;
 PlotData MatchPlotData(const RunResults& results);
+// For a search at any offset: one strip, the fragment's best similarity
+// across the source, the line at the similarity the minimum score asks for
+// and the stretches found marked.
+PlotData FindPlotData(const RunResults& results);
+// The line above the picture of a search at any offset.
+QString FindSummary(const RunResults& results);
 
 class ResultsWindow : public QWidget {
   Q_OBJECT
@@ -60,7 +67,8 @@ class ResultsWindow : public QWidget {
   void UpdateButtons();
 
   std::shared_ptr<const RunResults> results_;
-  ResultsTableModel* model_ = nullptr;
+  ResultsTableModel* model_ = nullptr;      // a matching run's
+  FoundTableModel* foundModel_ = nullptr;   // a search's at any offset
   ClipPlayer* player_ = nullptr;
   Controls c_{};
 };

@@ -33,6 +33,7 @@ uint32_t RunResults::ColumnCount() const {
 }
 
 QByteArray RunResults::ToJson() const {
+  if (find) return FoundJson(*find, samplePath, splitMilliseconds, framesPerSplit, blocksPerSplit);
   QJsonObject out;
   out["split_ms"] = static_cast<qint64>(splitMilliseconds);
   out["frames_per_split"] = static_cast<qint64>(framesPerSplit);
@@ -59,6 +60,7 @@ QByteArray RunResults::ToJson() const {
 }
 
 QByteArray RunResults::ToCsv() const {
+  if (find) return FoundCsv(*find);
   auto quoted = [](QString text) {
     text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + text + QLatin1Char('"');

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "matching/match_settings.h"
+#include "ui/find_run.h"
 
 namespace kestrune::ui {
 
@@ -54,6 +56,10 @@ struct RunResults {
   uint32_t splitsPerColumn = 1;
   std::vector<std::vector<uint32_t>> peaks;
 
+  // Set for a run of the search at any offset: what it found, in place of
+  // the matches and peaks above.
+  std::optional<FindRunData> find;
+
   double Similarity(uint32_t agreement) const;
   // Milliseconds from the start of the source to the start of a split.
   uint64_t StartMilliseconds(uint32_t sourceSplit) const;
@@ -61,7 +67,8 @@ struct RunResults {
   QString FileFor(uint32_t templateIndex) const;
   uint32_t ColumnCount() const;
 
-  // The table in the shape of the command line's JSON report.
+  // The table in the shape of the command line's JSON report (of find for
+  // a search at any offset).
   QByteArray ToJson() const;
   // One line per match: template,split,start,agreement,similarity,file.
   QByteArray ToCsv() const;

@@ -29,6 +29,7 @@
 #include "ui/app_icon.h"
 #include "ui/convert_offer.h"
 #include "ui/dialog_extras.h"
+#include "ui/find_launcher.h"
 #include "ui/launchers.h"
 #include "ui/other_tempo_line.h"
 #include "ui/results_window.h"
@@ -192,6 +193,16 @@ void CTamberlyDlg::CreateControls() {
   grid->addWidget(label("Minimum Similarity (%):"), row, 0);
   grid->itemAtPosition(row, 0)->widget()->setToolTip(similarityTip);
   grid->addWidget(m_c.minSimilarity, row++, 1, Qt::AlignLeft);
+  m_c.findAnywhere = new QCheckBox(QStringLiteral("Find anywhere in the source (any offset)"), this);
+  m_c.findAnywhere->setObjectName("findAnywhere");
+  m_c.findAnywhere->setToolTip(
+      QStringLiteral("Search for the whole fragment at every %1th frame of the source, not only where splits "
+                     "begin, and say how sure each place is: a score (z) of %2 or more is confident. The "
+                     "confident stretches are written as NAME_found_01.wav, ...; the minimum similarity is "
+                     "not used.")
+          .arg(kDialogFindHop)
+          .arg(kDialogFindMinScore));
+  grid->addWidget(m_c.findAnywhere, row++, 1);
 
   // 9 and 10: flags.
   m_c.declick = new QCheckBox(QStringLiteral("Use declick filter"), this);
@@ -240,6 +251,8 @@ void CTamberlyDlg::CreateControls() {
   connect(m_c.noteFraction, &QComboBox::activated, this, &CTamberlyDlg::OnSelchangeNoteFraction);
   connect(m_c.close, &QPushButton::clicked, this, &CTamberlyDlg::accept);
   connect(m_c.about, &QPushButton::clicked, this, &CTamberlyDlg::OnAbout);
+  // The search's score decides what is found, not the minimum similarity.
+  connect(m_c.findAnywhere, &QCheckBox::toggled, m_c.minSimilarity, [this](bool on) { m_c.minSimilarity->setEnabled(!on); });
   // What the dialog shows live: the split length a tempo gives and the
   // sample's length in splits.
   connect(m_c.bpm, &QLineEdit::textChanged, this, &CTamberlyDlg::ShowLiveSplitLength);
@@ -275,6 +288,7 @@ bool CTamberlyDlg::UpdateData(bool save) {
     m_c.bpmMode->setChecked(m_nSplitMode == kModeBpm);
     m_c.bpm->setText(QString::number(m_nBpm));
     m_c.noteFraction->setCurrentIndex(m_nNoteFraction);
+    m_c.findAnywhere->setChecked(m_bFindAnywhere != 0);
     return true;
   }
 
@@ -294,6 +308,7 @@ bool CTamberlyDlg::UpdateData(bool save) {
   m_nSplitMode = m_c.millisecondsMode->isChecked() ? kModeMilliseconds : m_c.bpmMode->isChecked() ? kModeBpm : -1;
   if (!ReadNumber(m_c.bpm, kBpmOption, m_nBpm)) return false;
   m_nNoteFraction = m_c.noteFraction->currentIndex();
+  m_bFindAnywhere = m_c.findAnywhere->isChecked() ? 1 : 0;
   return true;
 }
 
@@ -440,7 +455,9 @@ void CTamberlyDlg::OnProcess() {
   const uint32_t declick = m_bDeclick != 0 ? 1 : 0;
   // The launchers report their own failures; a success opens its results.
   bool done = false;
-  if (m_nSource == kSourceDatabase) {
+  if (m_bFindAnywhere != 0) {
+    done = ProcessFind(outputFolder);
+  } else if (m_nSource == kSourceDatabase) {
     done = m_launchers.DatabaseMatch(this, outputFolder, m_strSource, m_strSample, m_nStartOffset,
                                      m_nFragmentLength, m_nMinSimilarity, declick, separateFiles);
   } else if (m_nSource == kSourceWav) {
@@ -451,6 +468,31 @@ void CTamberlyDlg::OnProcess() {
                                 m_nFragmentLength, m_nMinSimilarity, declick, separateFiles);
   }
   if (done) ShowResults(m_launchers.TakeResults());
+}
+
+bool CTamberlyDlg::ProcessFind(const QString& outputFolder) {
+  FindRunSettings settings;
+  settings.outputFolder = outputFolder;
+  settings.sourcePath = m_strSource;
+  settings.samplePath = m_strSample;
+  settings.startOffset = m_nStartOffset;
+  settings.fragmentLength = m_nFragmentLength;
+  settings.declick = m_bDeclick != 0;
+  if (m_nSource == kSourceDatabase) {
+    // A database holds masks on its own grid only: the search shifts the
+    // sample instead and needs two splits to do so.
+    if (m_nFragmentLength < 2) {
+      Complain(QStringLiteral("A search anywhere in a splits database needs a fragment of at least 2 splits."));
+      m_c.fragmentLength->setFocus(Qt::OtherFocusReason);
+      m_c.fragmentLength->selectAll();
+      return false;
+    }
+    settings.databaseSource = true;
+  } else {
+    if (m_nSplitMode == kModeBpm) m_nSplitMs = SplitLengthForTempo(m_nBpm, m_nNoteFraction);
+    settings.splitMilliseconds = m_nSplitMs;
+  }
+  return m_launchers.Find(this, settings);
 }
 
 ResultsWindow* CTamberlyDlg::Results() const { return m_results.data(); }

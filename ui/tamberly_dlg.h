@@ -90,6 +90,7 @@ class CTamberlyDlg : public QDialog {
     QPushButton* about;
     QLabel* splitNote;     // the split length a tempo gives, when held to the range
     QLabel* sampleLength;  // the sample's length in splits
+    QCheckBox* findAnywhere;  // the search at any offset instead of the matching run
   };
   const Controls& controls() const { return m_c; }
 
@@ -133,6 +134,8 @@ class CTamberlyDlg : public QDialog {
   void ShowLiveSplitLength();
   void ShowSampleLength();
   void ShowResults(std::shared_ptr<RunResults> results);
+  // "Process.." with "Find anywhere" checked.
+  bool ProcessFind(const QString& outputFolder);
 
   UserPrompts& m_prompts;
   JobLaunchers& m_launchers;
@@ -152,6 +155,7 @@ class CTamberlyDlg : public QDialog {
   QString m_strOutputFolder;
   int32_t m_nSplitMode = kModeMilliseconds;
   uint32_t m_nBpm = kBpmOption.byDefault;
+  int32_t m_bFindAnywhere = 0;
   QPointer<ResultsWindow> m_results;
 };
 

@@ -1,7 +1,7 @@
 // kestrune-cli convert and --convert as a user runs them: every hostile WAV
 // case and damaged FLAC and Ogg files through convert, the jobs' refusals with
-// their causes, the jobs on converted copies, and an interrupt while
-// converting. Nothing may be left in the temporary folder.
+// their causes, the jobs on converted copies, find on files of any format, and
+// an interrupt while converting. Nothing may be left in the temporary folder.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -14,6 +14,8 @@
 #include "support/child_process.h"
 #include "storage/wav_file.h"
 #include "support/temp_dir.h"
+#include "support/test_music.h"
+#include "support/wav_builder.h"
 
 namespace kestrune::hostile {
 namespace {
@@ -172,6 +174,69 @@ TEST_F(ConvertRun, RefusalsNameTheFormatAndConvertRunsTheJobs) {
   EXPECT_TRUE(std::filesystem::exists(dir / "out" / "clicks.qlmx"));
 }
 
+// find takes a 48 kHz FLAC source and a 48 kHz 24-bit sample as they are:
+// both are searched in converted copies, the piece is found at its frame of
+// the converted source, the written stretch is that source's own, and the
+// copies are gone after a success and after a failure. In a folder, files
+// with audio extensions are searched, unreadable ones named and skipped.
+TEST_F(ConvertRun, FindSearchesConvertedCopiesOfAnyReadableFile) {
+  const std::vector<int16_t> music = test::MakeTestMusic(30.0, 21);
+  const size_t truth = 22050 * 13 + 4321;
+  test::WriteBytes(dir / "in" / "song44.wav", test::StereoWav(music));
+  test::WriteBytes(dir / "in" / "piece44.wav",
+                   test::StereoWav(std::vector<int16_t>(music.begin() + 2 * truth, music.begin() + 2 * (truth + 44100))));
+  Sox("'" + In("song44.wav") + "' -r 48000 '" + In("song.flac") + "'");
+  Sox("'" + In("piece44.wav") + "' -r 48000 -b 24 '" + In("piece.wav") + "'");
+  ASSERT_EQ(Cli({"convert", In("song.flac"), In("song_converted.wav"), "--quiet"}).status, 0);
+  const std::vector<uint8_t> converted = test::ReadBytes(dir / "in" / "song_converted.wav");
+
+  ChildOutcome o = Cli({"find", "--source", In("song.flac"), "--sample", In("piece.wav"), "--write", "--top", "1",
+                        "--output", (dir / "out").string(), "--json", "--quiet"});
+  ExpectCleanRun(o);
+  ASSERT_EQ(o.status, 0) << o.Describe();
+  auto report = nlohmann::json::parse(o.out);
+  EXPECT_EQ(report["sources"][0]["path"], In("song.flac"));
+  EXPECT_EQ(report["sources"][0]["frames"], (converted.size() - 44) / 4);
+  EXPECT_EQ(report["sample"]["path"], In("piece.wav"));
+  ASSERT_EQ(report["matches"].size(), 1u);
+  const auto frame = report["matches"][0]["frame"].get<size_t>();
+  EXPECT_NEAR(static_cast<double>(frame), static_cast<double>(truth), 128.0);
+  ASSERT_EQ(report["matches"][0]["file"], Out("piece_found_01.wav"));
+  const std::vector<uint8_t> written = test::ReadBytes(dir / "out" / "piece_found_01.wav");
+  ASSERT_EQ(written.size(), 44u + 44100 * 4);
+  EXPECT_TRUE(std::equal(written.begin() + 44, written.end(), converted.begin() + 44 + frame * 4));
+
+  // A failure after the sample was converted, and a sample nothing reads.
+  o = Cli({"find", "--source", In("missing.flac"), "--sample", In("piece.wav"), "--quiet"});
+  ExpectCleanRun(o);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, In("missing.flac") + ": does not exist (skipped)")) << o.err;
+  test::WriteBytes(dir / "in" / "noise.flac", NoiseBytes(5000, 3));
+  o = Cli({"find", "--source", In("song.flac"), "--sample", In("noise.flac"), "--quiet"});
+  ExpectCleanRun(o);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, In("noise.flac") + ": cannot be read or converted: ")) << o.err;
+
+  std::filesystem::create_directory(dir / "in" / "lib");
+  std::filesystem::copy_file(dir / "in" / "song.flac", dir / "in" / "lib" / "a.flac");
+  test::WriteBytes(dir / "in" / "lib" / "b.wav", test::StereoWav(test::MakeTestMusic(20.0, 99, 97.0)));
+  test::WriteBytes(dir / "in" / "lib" / "c.ogg", NoiseBytes(3000, 5));
+  test::WriteBytes(dir / "in" / "lib" / "notes.txt", {'x'});
+  o = Cli({"find", "--source", In("lib"), "--sample", In("piece.wav"), "--json", "--quiet"});
+  ExpectCleanRun(o);
+  ASSERT_EQ(o.status, 0) << o.Describe();
+  report = nlohmann::json::parse(o.out);
+  ASSERT_EQ(report["sources"].size(), 3u);
+  EXPECT_EQ(report["sources"][0]["path"], In("lib/a.flac"));
+  EXPECT_EQ(report["sources"][1]["path"], In("lib/b.wav"));
+  EXPECT_EQ(report["sources"][2]["path"], In("lib/c.ogg"));
+  EXPECT_TRUE(report["sources"][0]["error"].is_null() && report["sources"][1]["error"].is_null());
+  EXPECT_TRUE(Has(report["sources"][2]["error"].get<std::string>(), "cannot be read or converted: "));
+  EXPECT_TRUE(Has(o.err, In("lib/c.ogg") + ": cannot be read or converted: ")) << o.err;
+  EXPECT_EQ(report["matches"][0]["source"], In("lib/a.flac"));
+  EXPECT_NEAR(report["matches"][0]["frame"].get<double>(), static_cast<double>(truth), 128.0);
+}
+
 TEST_F(ConvertRun, AnInterruptStopsTheConversionAndLeavesNothing) {
   Sox("-n -r 96000 -c 2 -b 24 '" + In("long.wav") + "' synth 120 whitenoise");
   test::WriteBytes(dir / "out" / "x.wav", {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
@@ -198,6 +263,21 @@ TEST_F(ConvertRun, AnInterruptStopsTheConversionAndLeavesNothing) {
   ExpectCleanRun(o);
   EXPECT_TRUE(sent);
   EXPECT_EQ(o.status, 1);
+
+  // And inside a search, which converts its sources as it comes to them.
+  Sox("-n -r 44100 -c 2 -b 16 '" + In("sample.wav") + "' synth 2 pinknoise");
+  sent = false;
+  options.onStderr = [&](ChildId pid, const std::string& err) {
+    if (!sent && Has(err, "Converting long.wav")) {
+      sent = true;
+      ::kill(static_cast<pid_t>(pid), SIGINT);
+    }
+  };
+  o = Cli({"find", "--source", In("long.wav"), "--sample", In("sample.wav")}, options);
+  ExpectCleanRun(o);
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "find: stopped")) << o.err;
 }
 
 }  // namespace

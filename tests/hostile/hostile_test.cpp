@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/sample_frame.h"
+#include "convert/convert.h"
 #include "support/child_process.h"
 #include "hostile/hostile_cases.h"
 #include "storage/wav_file.h"
@@ -190,7 +191,8 @@ TEST_F(HostileWav, AsTheSampleOfAMatch) {
 
 // The search for a piece anywhere, with the case as its source: a file that
 // cannot be read is named and skipped (no source left: status 1); one that
-// reads is searched, and a written match holds the source's own bytes.
+// our reader takes is searched, and a written match holds the source's own
+// bytes; one that only the conversion reads is searched in a converted copy.
 TEST_F(HostileWav, AsTheSourceOfAFind) {
   for (const WavCase& c : WavCases()) {
     SCOPED_TRACE(c.name);
@@ -198,12 +200,24 @@ TEST_F(HostileWav, AsTheSourceOfAFind) {
     const ChildOutcome o = Cli({"find", "--source", file.string(), "--sample", In("sample.wav").string(), "--split-ms",
                                 "100", "--fragment-length", "1", "--write", "--output", Out(), "--json", "--quiet"});
     ExpectCleanRun(o);
-    if (c.reading != Reading::Frames) {
+    if (c.reading != Reading::Frames && (o.status == 1 || c.entry != Entry::File)) {
       EXPECT_EQ(o.status, 1) << o.Describe();
-      // A folder is searched for WAV files inside; this one holds none.
-      EXPECT_TRUE(Has(o.err, c.entry == Entry::Folder ? "no WAV file in the sources given" : "(skipped)")) << o.err;
+      // A folder is searched for audio files inside; this one holds none.
+      EXPECT_TRUE(Has(o.err, c.entry == Entry::Folder ? "no audio file in the sources given" : "(skipped)")) << o.err;
       EXPECT_TRUE(o.out.empty());
       EXPECT_TRUE(NamesIn(dir / "out").empty());
+    } else if (c.reading != Reading::Frames) {
+      ASSERT_TRUE(convert::Available()) << "only the conversion reads this file";
+      ASSERT_TRUE(o.status == 0 || o.status == 3) << o.Describe();
+      const auto report = nlohmann::json::parse(o.out);
+      EXPECT_TRUE(report["sources"][0]["error"].is_null());
+      for (const auto& m : report["matches"]) {
+        if (!m["confident"].get<bool>()) continue;
+        WavInfo info;
+        ASSERT_TRUE(OpenWavFile(info, m["file"].get<std::string>(), false));
+        EXPECT_TRUE(info.dataOffset == 44 && info.dataSize > 0 && info.dataSize + 44 == info.fileSize &&
+                    info.sampleRate == 44100 && info.channels == 2 && info.bitsPerSample == 16);
+      }
     } else {
       ASSERT_TRUE(o.status == 0 || o.status == 3) << o.Describe();
       const auto report = nlohmann::json::parse(o.out);
