@@ -80,9 +80,10 @@ run_both() {  # name, then the arguments; outputs go to linux/ and windows/
   echo "same output: $name"
 }
 in=$work/in
-run_both masks masks "$in/groove.wav" --split-ms 100 --quiet
-run_both masks-json masks "$in/groove.wav" --split-ms 500 --json --quiet
-run_both tempo tempo "$in/groove.wav" --json --quiet
+# Relative names: on Windows a word starting with "/" is an option (CLI11).
+run_both masks masks ../in/groove.wav --split-ms 100 --quiet
+run_both masks-json masks ../in/groove.wav --split-ms 500 --json --quiet
+run_both tempo tempo ../in/groove.wav --json --quiet
 # Relative names, so that the reports name the same files ("out/" is a folder
 # on both systems; a separator of the system's own would differ).
 for side in linux windows; do
