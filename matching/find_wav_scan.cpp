@@ -26,7 +26,9 @@ struct Geometry {
 // blocks and a buffer of source frames.
 class SegmentScanner {
  public:
-  SegmentScanner(const WavScanWork& work, const Geometry& g, StartScores& scores) : work_(work), g_(g), scores_(scores) {}
+  // templates: the fragment's, in the bit order of the candidates' masks.
+  SegmentScanner(const WavScanWork& work, const FindTemplates& templates, const Geometry& g, StartScores& scores)
+      : work_(work), templates_(templates), g_(g), scores_(scores) {}
 
   bool Setup() {
     if (!SetupBeatAnalyzer(analyzer_, static_cast<int32_t>(g_.blocks))) return false;
@@ -37,6 +39,7 @@ class SegmentScanner {
       silent_.assign(slots_, 0);
       masks_.assign(g_.blocks, 0);
       candidateSilent_.assign(g_.blocks, 0);
+      differ_.assign(g_.templates, 0);
       chunkBlocks_ = std::max<uint32_t>(1, kChunkFrames / g_.hop);
       const size_t frames = size_t{chunkBlocks_ - 1} * g_.hop + kBlockFrames;
       chunk_.assign(frames * 4, 0);
@@ -80,7 +83,7 @@ class SegmentScanner {
       // The candidate whose last block this was; its first block is in the
       // slot the next block will fill.
       const uint64_t c = b - g_.lag;
-      CandidateMasks(ring, slot, g_.step, g_.blocks, masks_.data());
+      CandidateScanMasks(ring, slot, g_.step, g_.blocks, masks_.data());
       const uint8_t* cs = nullptr;
       if (silentInRing != 0) {
         uint32_t at = slot;
@@ -94,12 +97,18 @@ class SegmentScanner {
         if (any) cs = candidateSilent_.data();
       }
       // Template t compares with this candidate for the start c - t * fragmentHops.
+      if (cs == nullptr) DifferingBitsEach(masks_.data(), templates_.masks.data(), g_.templates, g_.blocks, differ_.data());
       for (uint32_t t = 0; t < g_.templates; ++t) {
         const uint64_t back = t * g_.fragmentHops;
         if (back > c || c - back < s0) break;
         const uint64_t s = c - back;
         if (s >= s1) continue;
-        AddComparison(*work_.templates, t, masks_.data(), cs, scores_.agreement[s], scores_.pairs[s]);
+        if (cs == nullptr && templates_.silentBlocks[t] == 0) {
+          scores_.agreement[s] += 32 * g_.blocks - differ_[t];
+          scores_.pairs[s] = static_cast<uint16_t>(scores_.pairs[s] + g_.blocks);
+        } else {
+          AddComparison(templates_, t, masks_.data(), cs, scores_.agreement[s], scores_.pairs[s]);
+        }
       }
     }
     work_.audio->Release(static_cast<uint32_t>(s0 * g_.hop), static_cast<uint32_t>((lastBlock - s0) * g_.hop));
@@ -137,6 +146,7 @@ class SegmentScanner {
   }
 
   const WavScanWork& work_;
+  const FindTemplates& templates_;
   const Geometry g_;
   StartScores& scores_;
   BeatAnalyzer analyzer_;
@@ -145,6 +155,7 @@ class SegmentScanner {
   std::vector<uint8_t> silent_;
   std::vector<uint32_t> masks_;
   std::vector<uint8_t> candidateSilent_;
+  std::vector<uint32_t> differ_;  // per template, against the candidate
   uint32_t chunkBlocks_ = 1;
   std::vector<uint8_t> chunk_;
   std::vector<double> left_, right_;  // chunk_'s samples, scaled
@@ -164,6 +175,14 @@ bool ScanWavSource(const WavScanWork& work, StartScores& scores) {
   // Blocks are whole hops, and a hop whole 8-byte words (all of kFindHops).
   if (work.hop == 0 || kBlockFrames % work.hop != 0 || work.hop % 2 != 0) return false;
   const FindTemplates& t = *work.templates;
+  // The templates in the bit order of the candidates' masks.
+  FindTemplates scanTemplates;
+  try {
+    scanTemplates = t;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (uint32_t& m : scanTemplates.masks) m = ToScanOrder(m);
   Geometry g{};
   g.hop = work.hop;
   g.step = kBlockFrames / work.hop;
@@ -183,7 +202,7 @@ bool ScanWavSource(const WavScanWork& work, StartScores& scores) {
   pool.count = segments;
   pool.threads = std::max<uint32_t>(1, std::min(work.threads, segments));
   pool.makeWorker = [&]() -> PoolItem {
-    auto scanner = std::make_shared<SegmentScanner>(work, g, scores);
+    auto scanner = std::make_shared<SegmentScanner>(work, scanTemplates, g, scores);
     if (!scanner->Setup()) return {};
     return [scanner, segment, starts](uint32_t item) {
       const uint64_t s0 = uint64_t{item} * segment;

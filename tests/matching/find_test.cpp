@@ -3,10 +3,12 @@
 // several sources and databases behave.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <filesystem>
 
 #include "analysis/beat_analyzer.h"
 #include "analysis/kernels.h"
+#include "matching/find_confidence.h"
 #include "matching/find_kernels.h"
 #include "matching/find_request.h"
 #include "matching/find_templates.h"
@@ -62,7 +64,32 @@ TEST_F(FindMasks, CandidateMasksFromSingleBlocksAreTheAnalysersBitForBit) {
       }
       std::vector<uint32_t> masks(h);
       CandidateMasks(EnergyRing{energies.data(), shares.data(), slots}, 0, step, h, masks.data());
-      EXPECT_EQ(masks, SplitMasks(frames, p, h)) << "frame " << p << " kernel " << static_cast<int>(kernel);
+      const auto expected = SplitMasks(frames, p, h);
+      EXPECT_EQ(masks, expected) << "frame " << p << " kernel " << static_cast<int>(kernel);
+      // The scan's bit order: the same bits, each band where ScanBit puts it.
+      std::vector<uint32_t> scan(h);
+      CandidateScanMasks(EnergyRing{energies.data(), shares.data(), slots}, 0, step, h, scan.data());
+      for (int32_t i = 0; i < h; ++i) {
+        for (uint32_t j = 0; j < 32; ++j) {
+          ASSERT_EQ((scan[i] >> ScanBit(j)) & 1u, (expected[i] >> j) & 1u) << "frame " << p << " block " << i << " band " << j;
+        }
+      }
+      // Every template's differing bits at once equal one template at a time,
+      // for an odd and an even run of masks.
+      std::vector<uint32_t> templates;
+      for (size_t q : {p + 1000, p + 5000, p + 9000}) {
+        for (uint32_t m : SplitMasks(frames, q, h)) templates.push_back(ToScanOrder(m));
+      }
+      for (uint32_t n : {uint32_t(h), uint32_t(h - 1)}) {
+        std::vector<uint32_t> packed, differ(3);
+        for (uint32_t t = 0; t < 3; ++t) packed.insert(packed.end(), templates.begin() + t * h, templates.begin() + t * h + n);
+        DifferingBitsEach(scan.data(), packed.data(), 3, n, differ.data());
+        for (uint32_t t = 0; t < 3; ++t) {
+          uint32_t bits = 0;
+          for (uint32_t i = 0; i < n; ++i) bits += static_cast<uint32_t>(std::popcount(scan[i] ^ packed[t * n + i]));
+          EXPECT_EQ(differ[t], bits) << "template " << t << " of " << n << " blocks";
+        }
+      }
     }
   }
 }
@@ -163,6 +190,11 @@ TEST_F(FindSearch, SeveralSourcesAndAFolderWithAnUnreadableFile) {
   EXPECT_TRUE(result.matches[0].confident) << result.matches[0].z << " " << result.matches[0].similarity;
   EXPECT_NEAR(static_cast<double>(result.matches[0].frame), 22050.0 * 9 + 777, 64.0);
   EXPECT_EQ(result.startsSearched, result.sources[0].starts + result.sources[2].starts);
+  // The score takes off the drift of the best of all the starts searched, not of one file's.
+  EXPECT_GT(result.scoreAllowance, ScoreAllowance(result.sources[2].starts));
+  const FindSourceStatus& c = result.sources[2];
+  EXPECT_DOUBLE_EQ(result.matches[0].score,
+                   (result.matches[0].similarity - c.median) / c.scoreDeviation - ScoreAllowance(result.startsSearched));
 
   request.sources = {dir / "lib" / "b_broken.wav"};
   EXPECT_FALSE(RunFind(request, result, nullptr));
