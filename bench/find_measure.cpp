@@ -2,10 +2,12 @@
 // cut at random offsets (as cut, 6 dB quieter, or with white noise 20 dB
 // below them) are searched in their own recording (top-1 within 1024 frames,
 // distance, confident) and in another recording, or in all the others at
-// once (how often one is wrongly called confident).
+// once, or in one long recording made of all the others one after another
+// (how often one is wrongly called confident).
 //
 //   kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8]
-//       [--split-ms 500] [--hop 128] [--others N] [--folder N] [--threads N]
+//       [--split-ms 500] [--hop 128] [--others N] [--folder N] [--long N]
+//       [--threads N]
 //
 // Prints one line per search (kind, song, offset, F, condition, frame found,
 // distance, similarity, z, score, confident) and a summary per group.
@@ -78,11 +80,11 @@ struct Tally {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8] [--split-ms MS] "
-                         "[--hop H] [--others N] [--folder N] [--threads N]\n");
+                         "[--hop H] [--others N] [--folder N] [--long N] [--threads N]\n");
     return 2;
   }
   std::filesystem::path dir = argv[1];
-  int trials = 100, others = 1, folder = 0;
+  int trials = 100, others = 1, folder = 0, longTrials = 0;
   uint32_t seed = 1, splitMs = 500, hop = 128, threads = 0;
   std::vector<uint32_t> fragments = {1, 2, 8};
   for (int i = 2; i + 1 < argc; i += 2) {
@@ -93,6 +95,7 @@ int main(int argc, char** argv) {
     else if (k == "--hop") hop = static_cast<uint32_t>(std::stoul(v));
     else if (k == "--others") others = std::stoi(v);
     else if (k == "--folder") folder = std::stoi(v);
+    else if (k == "--long") longTrials = std::stoi(v);
     else if (k == "--threads") threads = static_cast<uint32_t>(std::stoul(v));
     else if (k == "--fragments") {
       fragments.clear();
@@ -174,6 +177,18 @@ int main(int argc, char** argv) {
         if (i != a) rest.push_back(songs[i].path);
       }
       report("folder", search(rest, f), false);
+    }
+    if (t < longTrials) {
+      // All other songs as one recording (about an hour for 64 one-minute songs).
+      std::vector<int16_t> joined;
+      for (size_t i = 0; i < songs.size(); ++i) {
+        if (i != a) joined.insert(joined.end(), songs[i].samples.begin(), songs[i].samples.end());
+      }
+      const auto longPath = temp / "long.wav";
+      Save(longPath, joined);
+      joined = {};
+      report("long", search({longPath}, f), false);
+      std::filesystem::remove(longPath);
     }
   }
   std::printf("\nsummary\tsearches\ttop1_within_1024\tmedian_distance\tconfident\n");

@@ -226,6 +226,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     status.deviation = stats.deviation;
     status.median = stats.median;
     status.lowerDeviation = stats.lowerDeviation;
+    status.scoreDeviation = ScoreDeviation(stats.lowerDeviation, f);
     result.startsSearched += stats.starts;
     const StartLayout layout = WavStartLayout(count, request.hop);
     if (request.curvePoints > 0) {
@@ -282,6 +283,7 @@ bool SearchDatabase(const FindRequest& request, SplitsDatabase& db, const Fragme
   s.deviation = stats.deviation;
   s.median = stats.median;
   s.lowerDeviation = stats.lowerDeviation;
+  s.scoreDeviation = ScoreDeviation(stats.lowerDeviation, templates);
   result.startsSearched = stats.starts;
   const StartLayout layout = DatabaseLayout(starts, g.framesPerSplit, request.hop);
   if (request.curvePoints > 0 && s.frames) {
@@ -369,7 +371,8 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
 
   result.scoreAllowance = ScoreAllowance(result.startsSearched);
   for (FindMatch& m : candidates) {
-    m.score = m.lowerZ - result.scoreAllowance;
+    const FindSourceStatus& source = result.sources[m.source];
+    m.score = MatchScore(m.similarity, source.median, source.scoreDeviation, result.scoreAllowance);
     m.confident = m.score >= request.minScore;
   }
   std::stable_sort(candidates.begin(), candidates.end(), [](const FindMatch& a, const FindMatch& b) { return a.score > b.score; });

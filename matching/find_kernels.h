@@ -25,10 +25,28 @@ void CandidateMasks(const EnergyRing& ring, uint32_t first, uint32_t step, uint3
 // Bits in which a[0..n) and b[0..n) differ.
 uint32_t DifferingBits(const uint32_t* a, const uint32_t* b, uint32_t n);
 
+// The scan of a source keeps its masks in the bit order the vector code
+// makes cheaply: band j of a block is bit ScanBit(j). Two runs of masks
+// differ in as many bits in any order applied to both, so the templates are
+// put in that order once and every agreement is the same.
+uint32_t ScanBit(uint32_t band);
+uint32_t ToScanOrder(uint32_t mask);
+
+// CandidateMasks in scan order.
+void CandidateScanMasks(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks);
+
+// differ[t] = DifferingBits(masks, templates + t * blocks, blocks) for each
+// of count templates laid out one after another.
+void DifferingBitsEach(const uint32_t* masks, const uint32_t* templates, uint32_t count, uint32_t blocks,
+                       uint32_t* differ);
+
 namespace detail {
 // The AVX2 forms of the above (find_kernels_avx2.cpp).
 void CandidateMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks);
 uint32_t DifferingBitsAvx2(const uint32_t* a, const uint32_t* b, uint32_t n);
+void CandidateScanMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks);
+void DifferingBitsEachAvx2(const uint32_t* masks, const uint32_t* templates, uint32_t count, uint32_t blocks,
+                           uint32_t* differ);
 }  // namespace detail
 
 }  // namespace kestrune

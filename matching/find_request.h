@@ -61,6 +61,7 @@ struct FindSourceStatus {
   double deviation = 0.0;            // population standard deviation, percent
   double median = 0.0;               // percent
   double lowerDeviation = 0.0;       // the median less the lower 15.87 % point
+  double scoreDeviation = 0.0;       // what the score divides by: lowerDeviation, capped (docs/find.md)
   // curvePoints values in percent, -1 where a stretch holds no start.
   std::vector<float> curve;
 };
@@ -79,7 +80,7 @@ struct FindMatch {
   // repeated passages, the match's own neighbourhood), which inflates a
   // plain deviation.
   double lowerZ = 0.0;
-  double score = 0.0;       // the confidence score compared with minScore
+  double score = 0.0;       // the confidence score compared with minScore (docs/find.md)
   bool confident = false;
   std::optional<std::filesystem::path> file;  // written result
 };
@@ -97,7 +98,7 @@ struct FindResult {
   uint32_t fragmentFrames = 0;   // F * framesPerSplit
   uint32_t sampleFirstFrame = 0; // startOffset * framesPerSplit
   uint64_t startsSearched = 0;   // over all sources
-  double scoreAllowance = 0.0;   // what the number of starts takes off z (see docs/find.md)
+  double scoreAllowance = 0.0;   // what the number of starts takes off the score (see docs/find.md)
   std::vector<FindSourceStatus> sources;
   std::vector<FindMatch> matches;  // best first
 };

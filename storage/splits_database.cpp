@@ -97,7 +97,9 @@ void SplitsDatabase::LoadTables(const std::filesystem::path& path, const std::u1
   blocksPerSplit = geometry.blocksPerSplit;
   framesPerSplit = geometry.framesPerSplit;
   bytesPerSplit = geometry.bytesPerSplit;
-  splitBuffer = std::make_unique<uint8_t[]>(bytesPerSplit);
+  // Not cleared: every read fills it before it is handed out, and untouched
+  // memory costs nothing, however long a split the header asks for.
+  splitBuffer.reset(new uint8_t[bytesPerSplit]);
   recordSize = blocksPerSplit * 4 + kSplitRecordFixedSize;
   OpenDataFiles();
 }

@@ -44,9 +44,9 @@ FindRunData FindRunFrom(const FindRequest& request, const FindResult& result) {
     if (!s.frames || s.curve.empty()) continue;
     run.sourceFrames = *s.frames;
     run.curve = s.curve;
-    // score = (similarity - median) / lowerDeviation - allowance, solved
+    // score = (similarity - median) / scoreDeviation - allowance, solved
     // for the similarity at the minimum score.
-    run.scoreLine = static_cast<float>(s.median + (request.minScore + result.scoreAllowance) * s.lowerDeviation);
+    run.scoreLine = static_cast<float>(s.median + (request.minScore + result.scoreAllowance) * s.scoreDeviation);
     break;
   }
   const bool database = !request.database.empty();

@@ -3,13 +3,16 @@
 // several sources and databases behave.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <filesystem>
 
 #include "analysis/beat_analyzer.h"
 #include "analysis/kernels.h"
+#include "matching/find_confidence.h"
 #include "matching/find_kernels.h"
 #include "matching/find_request.h"
 #include "matching/find_templates.h"
+#include "matching/find_wav_scan.h"
 #include "matching/similarity.h"
 #include "matching/database_build_job.h"
 #include "support/temp_dir.h"
@@ -62,7 +65,90 @@ TEST_F(FindMasks, CandidateMasksFromSingleBlocksAreTheAnalysersBitForBit) {
       }
       std::vector<uint32_t> masks(h);
       CandidateMasks(EnergyRing{energies.data(), shares.data(), slots}, 0, step, h, masks.data());
-      EXPECT_EQ(masks, SplitMasks(frames, p, h)) << "frame " << p << " kernel " << static_cast<int>(kernel);
+      const auto expected = SplitMasks(frames, p, h);
+      EXPECT_EQ(masks, expected) << "frame " << p << " kernel " << static_cast<int>(kernel);
+      // The scan's bit order: the same bits, each band where ScanBit puts it.
+      std::vector<uint32_t> scan(h);
+      CandidateScanMasks(EnergyRing{energies.data(), shares.data(), slots}, 0, step, h, scan.data());
+      for (int32_t i = 0; i < h; ++i) {
+        for (uint32_t j = 0; j < 32; ++j) {
+          ASSERT_EQ((scan[i] >> ScanBit(j)) & 1u, (expected[i] >> j) & 1u) << "frame " << p << " block " << i << " band " << j;
+        }
+      }
+      // Every template's differing bits at once equal one template at a time,
+      // for an odd and an even run of masks.
+      std::vector<uint32_t> templates;
+      for (size_t q : {p + 1000, p + 5000, p + 9000}) {
+        for (uint32_t m : SplitMasks(frames, q, h)) templates.push_back(ToScanOrder(m));
+      }
+      for (uint32_t n : {uint32_t(h), uint32_t(h - 1)}) {
+        std::vector<uint32_t> packed, differ(3);
+        for (uint32_t t = 0; t < 3; ++t) packed.insert(packed.end(), templates.begin() + t * h, templates.begin() + t * h + n);
+        DifferingBitsEach(scan.data(), packed.data(), 3, n, differ.data());
+        for (uint32_t t = 0; t < 3; ++t) {
+          uint32_t bits = 0;
+          for (uint32_t i = 0; i < n; ++i) bits += static_cast<uint32_t>(std::popcount(scan[i] ^ packed[t * n + i]));
+          EXPECT_EQ(differ[t], bits) << "template " << t << " of " << n << " blocks";
+        }
+      }
+    }
+  }
+}
+
+class MemoryAudio : public FindAudio {
+ public:
+  explicit MemoryAudio(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  uint32_t Frames() const override { return static_cast<uint32_t>(bytes_.size() / 4); }
+  uint32_t Read(uint32_t first, uint32_t count, uint8_t* buffer) override {
+    const uint32_t n = first < Frames() ? std::min(count, Frames() - first) : 0;
+    std::copy(bytes_.begin() + size_t{first} * 4, bytes_.begin() + (size_t{first} + n) * 4, buffer);
+    return n;
+  }
+
+ private:
+  const std::vector<uint8_t>& bytes_;
+};
+
+// Every start of a whole scan (blocks streamed through the ring, candidates
+// compared in batches phase by phase) has the score of the analyser's own
+// masks of its splits, compared pair by pair with silent pairs left out; at
+// every hop kind, with either kernel.
+TEST_F(FindMasks, EveryStartOfAScanScoresTheAnalysersMasks) {
+  auto music = test::MakeTestMusic(4.0, 13);
+  std::fill(music.begin() + 2 * 90000, music.begin() + 2 * 99000, int16_t{0});
+  const auto frames = Bytes(music);
+  const uint32_t h = 21, f = 2, d = h * kBlockFrames;
+  const auto fragment = Bytes(std::vector<int16_t>(music.begin() + 2 * 40001, music.begin() + 2 * (40001 + f * d)));
+  MemoryAudio sample(fragment), source(frames);
+  BeatAnalyzer a;
+  ASSERT_EQ(SetupBeatAnalyzer(a, h), 1);
+  FindTemplates templates;
+  ASSERT_TRUE(AnalyseTemplates(sample, 0, d, f, a, templates));
+  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2}) {
+    if (kernel == KernelChoice::Avx2 && !Avx2Available()) continue;
+    SetKernelChoice(kernel);
+    for (uint32_t hop : {1024u, 128u}) {
+      StartScores scores;
+      scores.Reset(WavStartCount(source.Frames(), hop, f, h));
+      WavScanWork work;
+      work.audio = &source;
+      work.templates = &templates;
+      work.hop = hop;
+      ASSERT_TRUE(ScanWavSource(work, scores));
+      for (size_t st = 0; st < scores.Count(); st += (hop == 128 ? 3 : 1)) {
+        uint32_t agreement = 0, pairs = 0;
+        for (uint32_t j = 0; j < f; ++j) {
+          const size_t p = st * hop + size_t{j} * d;
+          const auto masks = SplitMasks(frames, p, h);
+          for (uint32_t i = 0; i < h; ++i) {
+            if (templates.Silent(j)[i] != 0 || SilentBlock(frames.data() + (p + size_t{i} * kBlockFrames) * 4)) continue;
+            agreement += 32 - static_cast<uint32_t>(std::popcount(masks[i] ^ templates.Masks(j)[i]));
+            ++pairs;
+          }
+        }
+        ASSERT_EQ(scores.agreement[st], agreement) << "start " << st << " hop " << hop << " kernel " << static_cast<int>(kernel);
+        ASSERT_EQ(scores.pairs[st], pairs) << "start " << st << " hop " << hop;
+      }
     }
   }
 }
@@ -163,6 +249,11 @@ TEST_F(FindSearch, SeveralSourcesAndAFolderWithAnUnreadableFile) {
   EXPECT_TRUE(result.matches[0].confident) << result.matches[0].z << " " << result.matches[0].similarity;
   EXPECT_NEAR(static_cast<double>(result.matches[0].frame), 22050.0 * 9 + 777, 64.0);
   EXPECT_EQ(result.startsSearched, result.sources[0].starts + result.sources[2].starts);
+  // The score takes off the drift of the best of all the starts searched, not of one file's.
+  EXPECT_GT(result.scoreAllowance, ScoreAllowance(result.sources[2].starts));
+  const FindSourceStatus& c = result.sources[2];
+  EXPECT_DOUBLE_EQ(result.matches[0].score,
+                   (result.matches[0].similarity - c.median) / c.scoreDeviation - ScoreAllowance(result.startsSearched));
 
   request.sources = {dir / "lib" / "b_broken.wav"};
   EXPECT_FALSE(RunFind(request, result, nullptr));
