@@ -15,6 +15,12 @@ bool AllocateZeroed(std::unique_ptr<T[]>& buffer, size_t count) {
   return buffer != nullptr;
 }
 
+// All bytes zero is 0.0 + 0.0i.
+bool AllocateZeroed(std::unique_ptr<Complex[], CallocDeleter>& buffer, size_t count) {
+  buffer.reset(static_cast<Complex*>(std::calloc(count, sizeof(Complex))));
+  return buffer != nullptr;
+}
+
 // The 32 band energies of one block of scaled samples.
 void BandEnergies(BeatAnalyzer& a, const Complex* block, double* row) {
   Complex* work = a.fftBuffer.get();

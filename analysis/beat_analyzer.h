@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "analysis/beat_vector.h"
@@ -19,6 +20,11 @@ inline constexpr int32_t kFftOrder = 10;
 inline constexpr int32_t kBandCount = 32;
 // Largest history that keeps historyLength * 1024 frames within 32 bits.
 inline constexpr int32_t kMaxHistoryLength = INT32_MAX / kBlockFrames;
+
+// Releases what calloc gave.
+struct CallocDeleter {
+  void operator()(void* p) const noexcept { std::free(p); }
+};
 
 // One analyser per job; it owns every buffer it points to. Constructed with
 // every buffer absent; destruction releases them.
@@ -35,7 +41,10 @@ struct BeatAnalyzer {
   std::unique_ptr<FftEngine> fft;
   int32_t sampleCapacity = 0;               // H * 1024 frames
   int32_t sampleCount = 0;
-  std::unique_ptr<Complex[]> samples;       // left + i*right, scaled to 0..1
+  // Left + i*right, scaled to 0..1. From calloc: the system gives large
+  // blocks as zero pages that cost memory only once written, so a history
+  // whose blocks are never all fed costs only what is fed.
+  std::unique_ptr<Complex[], CallocDeleter> samples;
   std::unique_ptr<Complex[]> fftBuffer;     // [1024] the FFT's work area
   // The vector path's tables and work area (beat_vector.h); absent while the
   // scalar path analyses. It reads each block straight from the frames given

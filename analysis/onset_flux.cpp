@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 #include "analysis/vector_clones.h"
 
@@ -201,10 +202,10 @@ KESTRUNE_VECTOR_CLONES void FluxOfFrames(const Tables& t, const float* const* st
 
 OnsetFlux::OnsetFlux() {
   for (int32_t i = 0; i < kFrame; ++i)
-    window_[i] = static_cast<float>(0.54 - 0.46 * std::cos(2.0 * M_PI * i / (kFrame - 1)));
+    window_[i] = static_cast<float>(0.54 - 0.46 * std::cos(2.0 * std::numbers::pi * i / (kFrame - 1)));
   constexpr int32_t h = kHalf / 2;
   for (int32_t j = 0; j < h; ++j) {
-    const double angle = -M_PI * j / h;
+    const double angle = -std::numbers::pi * j / h;
     first_[j] = static_cast<float>(std::cos(angle));
     first_[h + j] = static_cast<float>(std::sin(angle));
   }
@@ -212,7 +213,7 @@ OnsetFlux::OnsetFlux() {
   for (int32_t q = h / 4; q >= 4; q /= 4) {
     for (int32_t j = 0; j < q; ++j) {
       for (int32_t p = 1; p <= 3; ++p) {
-        const double angle = -2.0 * M_PI * p * j / (4 * q);
+        const double angle = -2.0 * std::numbers::pi * p * j / (4 * q);
         row[(2 * p - 2) * q + j] = static_cast<float>(std::cos(angle));
         row[(2 * p - 1) * q + j] = static_cast<float>(std::sin(angle));
       }
@@ -220,7 +221,7 @@ OnsetFlux::OnsetFlux() {
     row += 6 * q;
   }
   for (int32_t k = 0; k < kHalf; ++k) {
-    const double angle = -2.0 * M_PI * k / kFrame;
+    const double angle = -2.0 * std::numbers::pi * k / kFrame;
     splitRe_[k] = static_cast<float>(std::cos(angle));
     splitIm_[k] = static_cast<float>(std::sin(angle));
   }

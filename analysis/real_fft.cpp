@@ -4,6 +4,7 @@
 #include "analysis/real_fft.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "analysis/vector_clones.h"
 
@@ -87,7 +88,7 @@ bool RealFft::Setup(int32_t order) {
   // Stage with half h: exp(-2 pi i j / 2h) for j < h, stored from index h - 1.
   for (int32_t h = 1; h < m; h *= 2) {
     for (int32_t j = 0; j < h; ++j) {
-      const double angle = -M_PI * j / h;
+      const double angle = -std::numbers::pi * j / h;
       twiddleRe_[static_cast<size_t>(h - 1 + j)] = static_cast<float>(std::cos(angle));
       twiddleIm_[static_cast<size_t>(h - 1 + j)] = static_cast<float>(std::sin(angle));
     }
@@ -99,7 +100,7 @@ bool RealFft::Setup(int32_t order) {
     float* row = quads_.data() + 6 * (q - 1);
     for (int32_t j = 0; j < q; ++j) {
       for (int32_t p = 1; p <= 3; ++p) {
-        const double angle = -2.0 * M_PI * p * j / (4 * q);
+        const double angle = -2.0 * std::numbers::pi * p * j / (4 * q);
         row[(2 * p - 2) * q + j] = static_cast<float>(std::cos(angle));
         row[(2 * p - 1) * q + j] = static_cast<float>(std::sin(angle));
       }
@@ -108,7 +109,7 @@ bool RealFft::Setup(int32_t order) {
   splitRe_.assign(static_cast<size_t>(m) + 1, 0.0f);
   splitIm_.assign(static_cast<size_t>(m) + 1, 0.0f);
   for (int32_t k = 0; k <= m; ++k) {
-    const double angle = -2.0 * M_PI * k / n;
+    const double angle = -2.0 * std::numbers::pi * k / n;
     splitRe_[static_cast<size_t>(k)] = static_cast<float>(std::cos(angle));
     splitIm_[static_cast<size_t>(k)] = static_cast<float>(std::sin(angle));
   }

@@ -70,11 +70,13 @@ void BM_FindBlock(benchmark::State& state) {
 }
 BENCHMARK(BM_FindBlock);
 
-// One candidate as the scan does it: its band means and masks (in the
+// One candidate as the scan compares it: its band means and masks (in the
 // scan's bit order) from the ring, and its comparison with each of 8
-// templates laid out one after another.
+// templates laid out one after another. The scan keeps each phase's blocks
+// together and compares a phase's candidates one after another, so
+// consecutive candidates share all but one block: a ring of one phase.
 void BM_FindCandidate(benchmark::State& state) {
-  const uint32_t slots = (kBlocks - 1) * kStep + 1;
+  const uint32_t slots = kBlocks + 64 / kStep + 1;
   std::vector<double> energies(slots * 32), shares(slots * 32);
   std::mt19937 rng(9);
   for (uint32_t i = 0; i < slots * 32; ++i) {
@@ -86,7 +88,7 @@ void BM_FindCandidate(benchmark::State& state) {
   uint32_t first = 0;
   uint32_t agreement = 0;
   for (auto _ : state) {
-    CandidateScanMasks(EnergyRing{energies.data(), shares.data(), slots}, first, kStep, kBlocks, masks.data());
+    CandidateScanMasks(EnergyRing{energies.data(), shares.data(), slots}, first, 1, kBlocks, masks.data());
     DifferingBitsEach(masks.data(), templates.masks.data(), 8, kBlocks, differ.data());
     for (uint32_t t = 0; t < 8; ++t) agreement += 32 * kBlocks - differ[t];
     if (++first == slots) first = 0;
@@ -96,8 +98,10 @@ void BM_FindCandidate(benchmark::State& state) {
 }
 BENCHMARK(BM_FindCandidate);
 
-// The same with the masks in the analyser's bit order and one comparison
-// call per template: the scan's former inner loop, for comparison.
+// The scan's former inner loop, for comparison: the masks in the analyser's
+// bit order, one comparison call per template, and the candidates in the
+// order of their starts, whose blocks lie a block apart in a ring of all
+// phases (a candidate shares no block with the one before it).
 void BM_FindCandidateStandardOrder(benchmark::State& state) {
   const uint32_t slots = (kBlocks - 1) * kStep + 1;
   std::vector<double> energies(slots * 32), shares(slots * 32);

@@ -6,6 +6,7 @@
 #include "cli/job_inputs.h"
 #include "cli/options.h"
 #include "cli/shared_options.h"
+#include "common/path_text.h"
 #include "matching/database_build_job.h"
 
 namespace kestrune::cli {
@@ -36,13 +37,13 @@ Runner AddBuildDbCommand(CLI::App& app) {
 
   return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
     DatabaseBuildJob job;
-    job.request.sourcePath = o->source;
+    job.request.sourcePath = PathFromUtf8(o->source);
     job.request.splitMilliseconds = SplitLength(o->split);
-    job.request.outputPath = o->output;
+    job.request.outputPath = PathFromUtf8(o->output);
     if (!o->name.empty()) job.request.name = o->name;
     job.request.splitsPerDataFile = RangedValue("--splits-per-file", o->splitsPerFile, kSplitsPerFileOption);
     JobInputs inputs(o->convert, host);
-    const auto source = inputs.Prepare(o->source);
+    const auto source = inputs.Prepare(job.request.sourcePath);
     if (!source) return kExitFailed;
     job.request.sourcePath = *source;
     if (!RunJob(host, kBuildingDatabaseTitle, DatabaseBuildWorker, &job)) {

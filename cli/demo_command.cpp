@@ -11,6 +11,7 @@
 #include "cli/match_command.h"
 #include "cli/options.h"
 #include "cli/shared_options.h"
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "platform/file.h"
 #include "storage/wav_file.h"
@@ -49,7 +50,7 @@ Runner AddDemoCommand(CLI::App& app) {
   AddQuietFlag(*cmd, o->shared);
 
   return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
-    const std::filesystem::path folder = o->folder.empty() ? NewDemoFolder() : std::filesystem::path(o->folder);
+    const std::filesystem::path folder = o->folder.empty() ? NewDemoFolder() : PathFromUtf8(o->folder);
     std::error_code ec;
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
@@ -65,8 +66,8 @@ Runner AddDemoCommand(CLI::App& app) {
       std::cerr << "kestrune-cli: cannot write the demonstration sounds into " << folder << "\n";
       return kExitFailed;
     }
-    std::cout << "source: " << source.string() << " (16 s of drums and bass at 120 BPM)\n"
-              << "sample: " << sample.string() << " (beats 9, 10, 3, 4, 22, 23, 24, 25 of the source)\n";
+    std::cout << "source: " << Utf8Of(source) << " (16 s of drums and bass at 120 BPM)\n"
+              << "sample: " << Utf8Of(sample) << " (beats 9, 10, 3, 4, 22, 23, 24, 25 of the source)\n";
 
     TempoRequest tempo;
     tempo.sourcePath = source;
@@ -81,7 +82,7 @@ Runner AddDemoCommand(CLI::App& app) {
     settings.splitMilliseconds = 500;
     settings.fragmentLength = 4;
     settings.minSimilarity = 80;
-    settings.outputFolder = OutputFolder(folder.string());
+    settings.outputFolder = OutputFolder(Utf8Of(folder));
     MatchReport report;
     if (!RunMatch(settings, host, report)) return kExitFailed;
     const auto json = report.ToJson(settings.fragmentLength);

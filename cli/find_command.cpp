@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/shared_options.h"
+#include "common/path_text.h"
 #include "matching/find_request.h"
 
 namespace kestrune::cli {
@@ -60,13 +61,13 @@ nlohmann::json OrNull(const std::string& text) { return text.empty() ? nlohmann:
 nlohmann::json ToJson(const FindResult& r, const FindRequest& request) {
   nlohmann::json sources = nlohmann::json::array();
   for (const auto& s : r.sources) {
-    sources.push_back({{"path", s.path.string()},
+    sources.push_back({{"path", Utf8Of(s.path)},
                        {"frames", s.frames ? nlohmann::json(*s.frames) : nlohmann::json(nullptr)},
                        {"error", OrNull(s.error)}});
   }
   nlohmann::json matches = nlohmann::json::array();
   for (const auto& m : r.matches) {
-    matches.push_back({{"source", r.sources[m.source].path.string()},
+    matches.push_back({{"source", Utf8Of(r.sources[m.source].path)},
                        {"frame", m.frame},
                        {"seconds", m.frame / 44100.0},
                        {"similarity", m.similarity},
@@ -81,7 +82,7 @@ nlohmann::json ToJson(const FindResult& r, const FindRequest& request) {
           {"blocks_per_split", r.blocksPerSplit},
           {"hop", r.hop},
           {"fragment_frames", r.fragmentFrames},
-          {"sample", {{"path", request.samplePath.string()}, {"first_frame", r.sampleFirstFrame}}},
+          {"sample", {{"path", Utf8Of(request.samplePath)}, {"first_frame", r.sampleFirstFrame}}},
           {"sources", sources},
           {"matches", matches}};
 }
@@ -91,7 +92,7 @@ void PrintText(const FindResult& r) {
     char numbers[160];
     std::snprintf(numbers, sizeof numbers, "  %s  frame %u  similarity %.1f%%  z %.1f%s", Timestamp(m.frame).c_str(),
                   m.frame, m.similarity, m.score, m.confident ? "" : "  (not confident)");
-    std::cout << r.sources[m.source].path.string() << numbers;
+    std::cout << Utf8Of(r.sources[m.source].path) << numbers;
     if (m.file) std::cout << "  -> " << m.file->string();
     std::cout << "\n";
   }
@@ -128,9 +129,9 @@ Runner AddFindCommand(CLI::App& app) {
     if (o->sources.empty() == o->database.empty()) throw UsageError("one of --source and --database is required");
     FindJob job;
     FindRequest& request = job.request;
-    request.samplePath = o->sample;
-    for (const auto& s : o->sources) request.sources.emplace_back(s);
-    request.database = o->database;
+    request.samplePath = PathFromUtf8(o->sample);
+    for (const auto& s : o->sources) request.sources.emplace_back(PathFromUtf8(s));
+    request.database = PathFromUtf8(o->database);
     request.splitMilliseconds = o->database.empty() ? SplitLength(o->split) : 0;
     request.startOffset = RangedValue("--start-offset", o->startOffset, kStartOffsetOption);
     request.fragmentLength = RangedValue("--fragment-length", o->fragmentLength, kFragmentLengthOption);
@@ -148,7 +149,7 @@ Runner AddFindCommand(CLI::App& app) {
     const bool ran = RunJob(host, "Searching.", FindWorker, &job);
     const FindResult& result = job.result;
     for (const auto& s : result.sources) {
-      if (!s.error.empty()) std::cerr << "kestrune-cli: " << s.path.string() << ": " << s.error << " (skipped)\n";
+      if (!s.error.empty()) std::cerr << "kestrune-cli: " << Utf8Of(s.path) << ": " << s.error << " (skipped)\n";
     }
     if (!ran) {
       std::cerr << "kestrune-cli: find: " << (result.stopped ? "stopped" : result.failure.empty() ? "the search failed" : result.failure)

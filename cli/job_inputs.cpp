@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "common/path_text.h"
+
 namespace kestrune::cli {
 
 void AddConvertFlag(CLI::App& cmd, bool& convert) {
@@ -18,7 +20,7 @@ std::optional<std::filesystem::path> JobInputs::Prepare(const std::filesystem::p
   std::string error;
   convert::TemporaryCopy& copy = copies_.emplace_back();
   if (!copy.Make(file, &host_, error)) {
-    std::cerr << "kestrune-cli: cannot convert " << file.string() << ": " << error << "\n";
+    std::cerr << "kestrune-cli: cannot convert " << Utf8Of(file) << ": " << error << "\n";
     return std::nullopt;
   }
   return copy.Path();
@@ -29,12 +31,12 @@ void JobInputs::ExplainRefusals() const {
     std::string error;
     const auto format = convert::Probe(file, error);
     if (!format) {
-      std::cerr << "kestrune-cli: " << file.string() << ": " << error << "\n";
+      std::cerr << "kestrune-cli: " << Utf8Of(file) << ": " << error << "\n";
       continue;
     }
-    std::cerr << "kestrune-cli: " << file.string() << " is " << convert::Describe(*format)
+    std::cerr << "kestrune-cli: " << Utf8Of(file) << " is " << convert::Describe(*format)
               << ", not 44100 Hz, 2 channels, 16-bit PCM WAV; add --convert, or make a copy with: "
-              << "kestrune-cli convert " << file.string() << " COPY.wav\n";
+              << "kestrune-cli convert " << Utf8Of(file) << " COPY.wav\n";
   }
 }
 

@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/shared_options.h"
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/split_geometry.h"
 #include "matching/match_settings.h"
@@ -58,7 +59,7 @@ Runner AddMasksCommand(CLI::App& app) {
 
   return CommandRunner(cmd, &o->shared, [o](TerminalHost& host) -> int {
     MasksJob job;
-    job.path = o->file;
+    job.path = PathFromUtf8(o->file);
     job.splitMilliseconds = SplitLength(o->split);
     job.host = &host;
     if (!RunJob(host, "Calculating masks", MasksWorker, &job)) {

@@ -9,6 +9,7 @@
 #include "cli/job_inputs.h"
 #include "cli/options.h"
 #include "cli/shared_options.h"
+#include "common/path_text.h"
 #include "matching/match_workers.h"
 
 namespace kestrune::cli {
@@ -63,8 +64,8 @@ Runner AddMatchCommand(CLI::App& app) {
     if (o->source.empty() == o->database.empty()) throw UsageError("one of --source and --database is required");
     const bool fromDatabase = !o->database.empty();
     MatchSettings settings;
-    settings.sourcePath = fromDatabase ? o->database : o->source;
-    settings.samplePath = o->sample;
+    settings.sourcePath = PathFromUtf8(fromDatabase ? o->database : o->source);
+    settings.samplePath = PathFromUtf8(o->sample);
     settings.splitMilliseconds = fromDatabase ? 0 : SplitLength(o->split);
     settings.startOffset = RangedValue("--start-offset", o->startOffset, kStartOffsetOption);
     settings.fragmentLength = RangedValue("--fragment-length", o->fragmentLength, kFragmentLengthOption);

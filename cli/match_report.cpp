@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "common/path_text.h"
+
 namespace kestrune::cli {
 
 void MatchReport::OnGeometry(uint32_t splitMilliseconds, uint32_t framesPerSplit, uint32_t blocksPerSplit,
@@ -47,7 +49,7 @@ nlohmann::json MatchReport::ToJson(uint32_t fragmentLength) const {
     nlohmann::json entry;
     entry["template"] = j;
     const auto& file = oneFileFinished_ ? oneFile_ : t.file;
-    entry["file"] = file ? nlohmann::json(file->string()) : nlohmann::json(nullptr);
+    entry["file"] = file ? nlohmann::json(Utf8Of(*file)) : nlohmann::json(nullptr);
     nlohmann::json matches = nlohmann::json::array();
     for (const Match& m : t.matches) {
       matches.push_back({{"split", m.split},
@@ -64,7 +66,7 @@ nlohmann::json MatchReport::ToJson(uint32_t fragmentLength) const {
 std::vector<std::string> MatchReport::Summary() const {
   std::vector<std::string> lines;
   auto describe = [&](const std::filesystem::path& file, size_t splits) {
-    lines.push_back("wrote " + file.string() + " (" + std::to_string(splits) + " splits)");
+    lines.push_back("wrote " + Utf8Of(file) + " (" + std::to_string(splits) + " splits)");
   };
   if (oneFileFinished_) {
     size_t splits = 0;

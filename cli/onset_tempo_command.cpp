@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/shared_options.h"
 #include "common/options.h"
+#include "common/path_text.h"
 
 namespace kestrune::cli {
 namespace {
@@ -21,7 +22,7 @@ double Tenths(double bpm) { return std::round(bpm * 10.0) / 10.0; }
 
 int RunOnsetTempo(TerminalHost& host, const OnsetTempoOptions& options) {
   OnsetTempoRequest request;
-  request.sourcePath = options.file;
+  request.sourcePath = PathFromUtf8(options.file);
   request.low = options.low;
   request.high = options.high;
   if (!RunJob(host, "Calculating BPM", OnsetTempoWorker, &request)) {

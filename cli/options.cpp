@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "common/path_text.h"
 #include "common/threads.h"
 
 namespace kestrune::cli {
@@ -41,9 +42,10 @@ void ApplyThreadsOption(const std::string& text) {
 }
 
 std::string OutputFolder(const std::string& text) {
-  std::string folder = text.empty() ? std::filesystem::current_path().string() : text;
+  std::string folder = text.empty() ? Utf8Of(std::filesystem::current_path()) : text;
   const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
-  if (folder.empty() || folder.back() != separator) folder += separator;
+  // Windows takes '/' as a separator too.
+  if (folder.empty() || (folder.back() != separator && folder.back() != '/')) folder += separator;
   return folder;
 }
 

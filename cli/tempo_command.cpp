@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "cli/shared_options.h"
 #include "common/options.h"
+#include "common/path_text.h"
 
 namespace kestrune::cli {
 namespace {
@@ -59,10 +60,10 @@ Runner AddTempoCommand(CLI::App& app) {
     // Usage errors come before any conversion.
     OnsetTempoOptions onsetOptions = onset ? OnsetOptions(*o) : OnsetTempoOptions{};
     JobInputs inputs(o->convert, host);
-    const auto file = inputs.Prepare(o->file);
+    const auto file = inputs.Prepare(PathFromUtf8(o->file));
     if (!file) return kExitFailed;
     if (onset) {
-      onsetOptions.file = file->string();
+      onsetOptions.file = Utf8Of(*file);
       return RunOnsetTempo(host, onsetOptions);
     }
     TempoRequest request;

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 
 #include "platform/terminal.h"
@@ -14,7 +13,7 @@ namespace {
 // that an interrupt can ask all of them to stop.
 std::array<std::atomic<WorkerContext*>, 4> g_running{};
 
-extern "C" void OnInterrupt(int) {
+void StopAll() {
   for (auto& slot : g_running) {
     WorkerContext* context = slot.load();
     if (context != nullptr) context->bTerminate.store(true);
@@ -74,13 +73,11 @@ void TerminalProgress::Clear() {
 }
 
 TerminalHost::TerminalHost(bool quiet) : draw_(!quiet && platform::StderrIsTerminal()) {
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
+  platform::SetInterruptHandler(StopAll);
 }
 
 TerminalHost::~TerminalHost() {
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  platform::SetInterruptHandler(nullptr);
 }
 
 void TerminalHost::ShowMessage(const std::string& text, const std::string& caption) {

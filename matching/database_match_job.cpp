@@ -32,7 +32,7 @@ bool MatchDatabaseSource(const MatchSettings& settings, WorkerContext* context) 
                         kSplitRecordMasksOffset};
 
   std::vector<CandidateScore> scores;
-  std::vector<uint8_t> buffer;
+  SplitBuffer buffer;
   try {
     scores.resize(splits);
     buffer.resize(g.bytesPerSplit);

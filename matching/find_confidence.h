@@ -12,8 +12,8 @@
 //   the maximum of an exponential tail, by about 0.6 per factor e of starts
 //   (from one minute of source to an hour), not like a Gaussian's
 //   sqrt(2 ln N). The allowance takes that growth off beyond 8700 starts,
-//   where the default minimum score of 6 let about one unrelated search in
-//   a thousand through.
+//   where the default minimum score of 6 let 13 of 9072 searches of a
+//   fragment in an unrelated one-minute song through.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 #include <new>
 #include <system_error>
 
+#include "common/path_text.h"
 #include "common/split_geometry.h"
 #include "common/threads.h"
 #include "matching/find_confidence.h"
@@ -23,7 +24,7 @@
 namespace kestrune {
 namespace {
 
-std::string PathText(const std::filesystem::path& path) { return path.string(); }
+std::string PathText(const std::filesystem::path& path) { return Utf8Of(path); }
 
 // Reports the progress of the whole search from the shares of its sources.
 class SearchProgress {
@@ -104,7 +105,7 @@ std::vector<uint8_t> ReadStretch(FindAudio& audio, uint32_t first, uint32_t fram
 // [from, to) of the bar by at, stopped with the search.
 convert::Progress ConversionProgress(WorkerContext* context, const std::filesystem::path& file,
                                      const std::function<void(double)>& at) {
-  return [context, name = "Converting " + file.filename().string(), at](uint32_t percent) {
+  return [context, name = "Converting " + PathText(file.filename()), at](uint32_t percent) {
     SetProgressText(context, name);
     at(percent / 100.0);
     return !Terminated(context);
@@ -124,7 +125,7 @@ void WriteMatches(const FindRequest& request, FindResult& result,
   });
   for (const auto& [index, number] : order) {
     FindMatch& m = result.matches[index];
-    SetProgressText(context, "Writing " + FoundResultPath(request.outputFolder, request.samplePath, number).filename().string());
+    SetProgressText(context, "Writing " + PathText(FoundResultPath(request.outputFolder, request.samplePath, number).filename()));
     std::vector<uint8_t> bytes;
     try {
       bytes = stretch(m);
@@ -182,7 +183,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     if (!status.error.empty()) continue;
     if (Terminated(context)) return false;
     if (request.observer != nullptr) request.observer->OnSourceBegin(i);
-    SetProgressText(context, "Searching " + status.path.filename().string());
+    SetProgressText(context, "Searching " + PathText(status.path.filename()));
     // A converted source: the conversion takes the first half of its share.
     std::unique_ptr<FindAudio> audio = OpenFindAudio(
         status.path, status.error,
@@ -195,7 +196,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
       continue;
     }
     const double scanFrom = audio->Converted() ? 0.5 : 0.0;
-    SetProgressText(context, "Searching " + status.path.filename().string());
+    SetProgressText(context, "Searching " + PathText(status.path.filename()));
     status.frames = audio->Frames();
     const uint64_t count = WavStartCount(audio->Frames(), request.hop, f, g.blocksPerSplit);
     StartScores scores;
@@ -268,7 +269,7 @@ bool SearchDatabase(const FindRequest& request, SplitsDatabase& db, const Fragme
   work.stopRequested = [context] { return Terminated(context); };
   work.progress = [&](double done) { progress.Within(0, done); };
   if (request.observer != nullptr) request.observer->OnSourceBegin(0);
-  SetProgressText(context, "Searching " + request.database.filename().string());
+  SetProgressText(context, "Searching " + PathText(request.database.filename()));
   std::string failure;
   if (!ScanDatabase(work, scores, failure)) {
     if (Terminated(context)) return false;

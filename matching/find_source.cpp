@@ -4,6 +4,7 @@
 #include <cctype>
 #include <system_error>
 
+#include "common/path_text.h"
 #include "convert/convert_job.h"
 #include "matching/match_settings.h"
 #include "matching/wav_format_text.h"
@@ -71,7 +72,7 @@ std::unique_ptr<FindAudio> OpenFindAudio(const std::filesystem::path& path, std:
 }
 
 bool HasAudioExtension(const std::filesystem::path& path) {
-  const std::string ext = Lower(path.extension().string());
+  const std::string ext = Lower(Utf8Of(path.extension()));
   if (ext.empty()) return false;
   for (const std::string& pattern : convert::ReadablePatterns()) {
     if (Lower(pattern) == "*" + ext) return true;

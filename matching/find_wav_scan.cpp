@@ -32,7 +32,10 @@ class SegmentScanner {
 
   bool Setup() {
     if (!SetupBeatAnalyzer(analyzer_, static_cast<int32_t>(g_.blocks))) return false;
-    slots_ = static_cast<uint32_t>(g_.lag) + 1;
+    // A candidate's blocks in its phase, and the blocks a batch adds: the
+    // earliest block of a batch stays until its last candidate is compared.
+    perPhase_ = g_.blocks + static_cast<uint32_t>(kBatch / g_.step) + 1;
+    slots_ = perPhase_ * g_.step;
     try {
       energies_.assign(size_t{slots_} * 32, 0.0);
       shares_.assign(size_t{slots_} * 32, 0.0);
@@ -57,11 +60,10 @@ class SegmentScanner {
   bool Scan(uint64_t s0, uint64_t s1) {
     const uint64_t lastCandidate = s1 - 1 + (g_.templates - 1) * g_.fragmentHops;
     const uint64_t lastBlock = lastCandidate + g_.lag;
-    const EnergyRing ring{energies_.data(), shares_.data(), slots_};
     uint64_t chunkFirst = 0, chunkEnd = 0;  // blocks held in chunk_
-    uint32_t slot = 0;
-    uint32_t silentInRing = 0;
+    silentInRing_ = 0;
     std::fill(silent_.begin(), silent_.end(), 0);
+    uint64_t pending = s0;  // the first candidate not yet compared
     for (uint64_t b = s0; b <= lastBlock; ++b) {
       if (b >= chunkEnd) {
         chunkFirst = b;
@@ -73,49 +75,74 @@ class SegmentScanner {
       // Overlapping blocks share their scaled samples and their silence:
       // each frame is scaled and looked at once.
       const size_t at = (b - chunkFirst) * g_.hop;
-      AnalyseScaledBlock(analyzer_, left_.data() + at, right_.data() + at, energies_.data() + size_t{slot} * 32,
-                         shares_.data() + size_t{slot} * 32);
+      const size_t slot = Slot(b - s0);
+      AnalyseScaledBlock(analyzer_, left_.data() + at, right_.data() + at, energies_.data() + slot * 32,
+                         shares_.data() + slot * 32);
       const uint8_t silent = SilentAt(at / g_.hop) ? 1 : 0;
-      silentInRing = silentInRing - silent_[slot] + silent;
+      silentInRing_ = silentInRing_ - silent_[slot] + silent;
       silent_[slot] = silent;
-      if (++slot == slots_) slot = 0;
+      // Candidates up to the one whose last block this was are complete;
+      // they are compared a batch at a time, one phase after another.
       if (b < s0 + g_.lag) continue;
-      // The candidate whose last block this was; its first block is in the
-      // slot the next block will fill.
       const uint64_t c = b - g_.lag;
-      CandidateScanMasks(ring, slot, g_.step, g_.blocks, masks_.data());
-      const uint8_t* cs = nullptr;
-      if (silentInRing != 0) {
-        uint32_t at = slot;
-        bool any = false;
-        for (uint32_t i = 0; i < g_.blocks; ++i) {
-          candidateSilent_[i] = silent_[at];
-          any = any || silent_[at] != 0;
-          at += g_.step;
-          if (at >= slots_) at -= slots_;
-        }
-        if (any) cs = candidateSilent_.data();
+      if (c + 1 - pending < kBatch && b < lastBlock) continue;
+      for (uint64_t first = pending; first < std::min(pending + g_.step, c + 1); ++first) {
+        for (uint64_t k = first; k <= c; k += g_.step) Compare(k, s0, s1);
       }
-      // Template t compares with this candidate for the start c - t * fragmentHops.
-      if (cs == nullptr) DifferingBitsEach(masks_.data(), templates_.masks.data(), g_.templates, g_.blocks, differ_.data());
-      for (uint32_t t = 0; t < g_.templates; ++t) {
-        const uint64_t back = t * g_.fragmentHops;
-        if (back > c || c - back < s0) break;
-        const uint64_t s = c - back;
-        if (s >= s1) continue;
-        if (cs == nullptr && templates_.silentBlocks[t] == 0) {
-          scores_.agreement[s] += 32 * g_.blocks - differ_[t];
-          scores_.pairs[s] = static_cast<uint16_t>(scores_.pairs[s] + g_.blocks);
-        } else {
-          AddComparison(templates_, t, masks_.data(), cs, scores_.agreement[s], scores_.pairs[s]);
-        }
-      }
+      pending = c + 1;
     }
     work_.audio->Release(static_cast<uint32_t>(s0 * g_.hop), static_cast<uint32_t>((lastBlock - s0) * g_.hop));
     return true;
   }
 
  private:
+  // Candidates compared at once. Their blocks stay in the ring meanwhile;
+  // the candidates of one phase (a hop apart modulo a block) share all but
+  // one block, so comparing them one after another finds those blocks in
+  // the processor's nearest cache.
+  static constexpr uint64_t kBatch = 64;
+
+  // The ring holds each phase's blocks together: block r of the segment
+  // (counted from its first) is in phase r % step at (r / step) % perPhase_.
+  size_t Slot(uint64_t r) const {
+    return size_t{static_cast<uint32_t>(r % g_.step)} * perPhase_ + static_cast<size_t>((r / g_.step) % perPhase_);
+  }
+
+  // Compares candidate c with the templates, for the starts in [s0, s1)
+  // that use it.
+  void Compare(uint64_t c, uint64_t s0, uint64_t s1) {
+    const uint64_t r = c - s0;
+    const size_t phase = size_t{static_cast<uint32_t>(r % g_.step)} * perPhase_;
+    const auto first = static_cast<uint32_t>((r / g_.step) % perPhase_);
+    const EnergyRing ring{energies_.data() + phase * 32, shares_.data() + phase * 32, perPhase_};
+    CandidateScanMasks(ring, first, 1, g_.blocks, masks_.data());
+    const uint8_t* cs = nullptr;
+    if (silentInRing_ != 0) {
+      uint32_t at = first;
+      bool any = false;
+      for (uint32_t i = 0; i < g_.blocks; ++i) {
+        candidateSilent_[i] = silent_[phase + at];
+        any = any || silent_[phase + at] != 0;
+        if (++at == perPhase_) at = 0;
+      }
+      if (any) cs = candidateSilent_.data();
+    }
+    // Template t compares with this candidate for the start c - t * fragmentHops.
+    if (cs == nullptr) DifferingBitsEach(masks_.data(), templates_.masks.data(), g_.templates, g_.blocks, differ_.data());
+    for (uint32_t t = 0; t < g_.templates; ++t) {
+      const uint64_t back = t * g_.fragmentHops;
+      if (back > c || c - back < s0) break;
+      const uint64_t s = c - back;
+      if (s >= s1) continue;
+      if (cs == nullptr && templates_.silentBlocks[t] == 0) {
+        scores_.agreement[s] += 32 * g_.blocks - differ_[t];
+        scores_.pairs[s] = static_cast<uint16_t>(scores_.pairs[s] + g_.blocks);
+      } else {
+        AddComparison(templates_, t, masks_.data(), cs, scores_.agreement[s], scores_.pairs[s]);
+      }
+    }
+  }
+
   // Scales the frames just read and notes which hops of them are all zero.
   void TakeChunk(uint32_t frames) {
     ScaleFrames(analyzer_, chunk_.data(), frames, left_.data(), right_.data());
@@ -150,7 +177,9 @@ class SegmentScanner {
   const Geometry g_;
   StartScores& scores_;
   BeatAnalyzer analyzer_;
+  uint32_t perPhase_ = 0;  // slots of each phase
   uint32_t slots_ = 0;
+  uint32_t silentInRing_ = 0;
   std::vector<double> energies_, shares_;
   std::vector<uint8_t> silent_;
   std::vector<uint32_t> masks_;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "analysis/declick.h"
+#include "common/path_text.h"
 #include "matching/result_files.h"
 #include "platform/file.h"
 
@@ -12,7 +13,7 @@ std::filesystem::path FoundResultPath(const std::string& outputFolder, const std
                                       uint32_t number) {
   char suffix[32];
   std::snprintf(suffix, sizeof suffix, "_found_%02u.wav", number);
-  return std::filesystem::path(outputFolder + FileBaseName(samplePath) + suffix);
+  return PathFromUtf8(outputFolder + FileBaseName(samplePath) + suffix);
 }
 
 bool WriteFoundStretch(std::vector<uint8_t>& frames, bool declick, const std::filesystem::path& target,

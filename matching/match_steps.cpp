@@ -88,7 +88,7 @@ bool TemplateSplitFailure(const WavInfo& sample, const MatchSettings& settings, 
 // (or the count could not be made because the run stopped).
 bool ConfirmResultSize(const MatchSettings& settings, WorkerContext* context, WavInfo& sample,
                        const SplitGeometry& g, const Candidates& candidates, BeatAnalyzer& analyzer,
-                       std::vector<uint8_t>& buffer, std::vector<CandidateScore>& scores,
+                       SplitBuffer& buffer, std::vector<CandidateScore>& scores,
                        CandidateRanker& ranker) {
   uint64_t total = 0;
   uint64_t largestFile = 0;
@@ -114,7 +114,7 @@ bool ConfirmResultSize(const MatchSettings& settings, WorkerContext* context, Wa
 
 bool WriteBestMatches(const MatchSettings& settings, WorkerContext* context, WavInfo& sample,
                       const SplitGeometry& g, const Candidates& candidates, BeatAnalyzer& analyzer,
-                      std::vector<uint8_t>& buffer, std::vector<CandidateScore>& scores) {
+                      SplitBuffer& buffer, std::vector<CandidateScore>& scores) {
   // The ranking's buffers, allocated once for the whole job.
   JobHost* host = settings.ownerWindow;
   const std::string source = settings.sourcePath.string();

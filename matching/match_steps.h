@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/beat_analyzer.h"
+#include "common/split_buffer.h"
 #include "common/split_geometry.h"
 #include "common/worker.h"
 #include "matching/match_settings.h"
@@ -64,7 +65,7 @@ struct Candidates {
 // when complete. False on the first failure or when the run is stopped.
 bool WriteBestMatches(const MatchSettings& settings, WorkerContext* context, WavInfo& sample,
                       const SplitGeometry& g, const Candidates& candidates, BeatAnalyzer& analyzer,
-                      std::vector<uint8_t>& buffer, std::vector<CandidateScore>& scores);
+                      SplitBuffer& buffer, std::vector<CandidateScore>& scores);
 
 // One result in the making: a temporary raw file in the temporary folder,
 // converted into a WAV file when complete. The temporary file is removed on

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <memory>
 #include <new>
-#include <system_error>
 
+#include "common/path_text.h"
 #include "matching/match_settings.h"
 #include "storage/wav_file.h"
 
@@ -38,7 +38,7 @@ std::optional<std::filesystem::path> MakeTempFileName() {
 }
 
 std::string FileBaseName(const std::filesystem::path& path) {
-  std::string name = path.filename().string();
+  std::string name = Utf8Of(path.filename());
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos) name.resize(dot);
   return LimitCharacters(name, 255);
@@ -48,10 +48,10 @@ std::filesystem::path ResultPath(const std::string& outputFolder,
                                  const std::filesystem::path& samplePath,
                                  std::optional<uint32_t> templateIndex) {
   const std::string stem = outputFolder + FileBaseName(samplePath);
-  if (!templateIndex) return std::filesystem::path(stem + "_rest.wav");
+  if (!templateIndex) return PathFromUtf8(stem + "_rest.wav");
   char suffix[32];
   std::snprintf(suffix, sizeof suffix, "_rest_spl%2u.wav", *templateIndex);
-  return std::filesystem::path(stem + suffix);
+  return PathFromUtf8(stem + suffix);
 }
 
 void ReportCopyProgress(uint32_t low, uint32_t high, uint32_t current, WorkerContext* context) {
@@ -108,9 +108,7 @@ bool CopyRawToWav(const ConversionRequest& request, CopyProgress progress, Worke
   if (copied != dataBytes || !target.Flush()) return false;
   target.Close();
 
-  std::error_code ec;
-  std::filesystem::rename(*staging, request.targetPath, ec);
-  if (ec) return false;
+  if (!platform::RenamePath(*staging, request.targetPath)) return false;
   pending.path.clear();
   return true;
 }

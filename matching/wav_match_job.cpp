@@ -33,7 +33,7 @@ bool MatchWavSource(const MatchSettings& settings, WorkerContext* context) {
 
   std::unique_ptr<SourceSplitTable> table;
   std::vector<CandidateScore> scores;
-  std::vector<uint8_t> buffer;
+  SplitBuffer buffer;
   try {
     table = std::make_unique<SourceSplitTable>(sourceSplits, g.blocksPerSplit);
     scores.resize(sourceSplits);

@@ -35,7 +35,11 @@ class File {
   // Creates the file or truncates an existing one; read access too when asked.
   static File Create(const std::filesystem::path& path, bool readable);
 
-  bool IsOpen() const { return fd_ >= 0; }
+  // The system's handle: a file descriptor, or a Win32 HANDLE held as an integer.
+  using Native = intptr_t;
+  static constexpr Native kNoHandle = -1;
+
+  bool IsOpen() const { return handle_ != kNoHandle; }
   explicit operator bool() const { return IsOpen(); }
 
   // Current size in bytes, or nothing when it cannot be had.
@@ -66,11 +70,14 @@ class File {
   std::optional<int64_t> CopyTo(File& target, size_t n);
   void Close();
 
-  int NativeHandle() const { return fd_; }
+  Native NativeHandle() const { return handle_; }
 
  private:
-  explicit File(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  explicit File(Native handle) : handle_(handle) {}
+  Native handle_ = kNoHandle;
+  // Where Read and Write go, for systems whose reads at an offset move the
+  // file's own position (Win32); POSIX uses the file's position instead.
+  uint64_t position_ = 0;
 };
 
 // A read-only view of a whole file. Move-only; unmaps on destruction.

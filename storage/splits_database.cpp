@@ -5,16 +5,13 @@
 #include <cstring>
 #include <limits>
 
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/split_geometry.h"
 #include "common/utf16.h"
 
 namespace kestrune {
 namespace {
-
-std::filesystem::path PathFromUtf8(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 bool IsUsableSplitLength(uint32_t milliseconds) {
   return milliseconds >= kMinAnalysableSplitMilliseconds && milliseconds <= kMaxSplitMilliseconds;
@@ -100,7 +97,9 @@ void SplitsDatabase::LoadTables(const std::filesystem::path& path, const std::u1
   blocksPerSplit = geometry.blocksPerSplit;
   framesPerSplit = geometry.framesPerSplit;
   bytesPerSplit = geometry.bytesPerSplit;
-  splitBuffer = std::make_unique<uint8_t[]>(bytesPerSplit);
+  // Not cleared: every read fills it before it is handed out, and untouched
+  // memory costs nothing, however long a split the header asks for.
+  splitBuffer.reset(new uint8_t[bytesPerSplit]);
   recordSize = blocksPerSplit * 4 + kSplitRecordFixedSize;
   OpenDataFiles();
 }

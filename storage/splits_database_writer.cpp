@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/utf16.h"
 #include "storage/splits_database.h"
@@ -105,19 +106,19 @@ bool SplitsDatabaseWriter::Check(const DatabaseTarget& target, std::string& erro
     for (size_t j = i + 1; j < 4; ++j) {
       if (*all[i] == *all[j]) {
         return Fail(error, "the output path would make two parts of the database the same file: " +
-                               all[i]->string());
+                               Utf8Of(*all[i]));
       }
     }
   }
   for (const path* file : {&database_, &snd_, &spl_}) {
     const platform::PathKind kind = platform::KindOf(*file);
     if (kind != platform::PathKind::None && kind != platform::PathKind::File) {
-      return Fail(error, "something other than a file is in the way: " + file->string());
+      return Fail(error, "something other than a file is in the way: " + Utf8Of(*file));
     }
   }
   const platform::PathKind folderKind = platform::KindOf(dataFolder_);
   if (folderKind != platform::PathKind::None && folderKind != platform::PathKind::Folder) {
-    return Fail(error, "something other than a folder is in the way: " + dataFolder_.string());
+    return Fail(error, "something other than a folder is in the way: " + Utf8Of(dataFolder_));
   }
   return true;
 }
@@ -140,7 +141,7 @@ bool SplitsDatabaseWriter::Begin(uint32_t splitCount, uint32_t blocksPerSplit, u
   staging_ = *made;
   if (!platform::CreateFolder(staging_ / kNewParts) || !platform::CreateFolder(staging_ / kOldParts) ||
       !platform::CreateFolder(staging_ / kNewParts / dataFolder_.filename())) {
-    return Fail(error, "cannot create the data folder " + dataFolder_.filename().string());
+    return Fail(error, "cannot create the data folder " + Utf8Of(dataFolder_.filename()));
   }
   splTable_ = platform::File::Create(staging_ / kNewParts / spl_.filename(), false);
   if (!splTable_) return Fail(error, "cannot create the split table");
@@ -201,7 +202,7 @@ bool SplitsDatabaseWriter::Finish(std::string& error) {
                     move(fresh / target->filename(), *target);
     if (!ok) {
       for (auto it = done.rbegin(); it != done.rend(); ++it) platform::RenamePath(it->to, it->from);
-      return Fail(error, "cannot move the new database into place at " + target->string());
+      return Fail(error, "cannot move the new database into place at " + Utf8Of(*target));
     }
   }
   return true;

@@ -26,6 +26,8 @@
 namespace kestrune::platform {
 namespace {
 
+int Fd(File::Native handle) { return static_cast<int>(handle); }
+
 int OpenLocked(const std::filesystem::path& path, int flags, int lockKind) {
   int fd;
   // Non-blocking, so that opening a named pipe (or a device) returns at once
@@ -63,12 +65,14 @@ void FailWritesPastTheSizeLimit() {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+File::File(File&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNoHandle)), position_(std::exchange(other.position_, 0)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
-    fd_ = std::exchange(other.fd_, -1);
+    handle_ = std::exchange(other.handle_, kNoHandle);
+    position_ = std::exchange(other.position_, 0);
   }
   return *this;
 }
@@ -89,16 +93,16 @@ File File::Create(const std::filesystem::path& path, bool readable) {
 
 std::optional<uint64_t> File::Size() const {
   struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return std::nullopt;
+  if (handle_ < 0 || ::fstat(Fd(handle_), &st) != 0 || st.st_size < 0) return std::nullopt;
   return static_cast<uint64_t>(st.st_size);
 }
 
 int64_t File::Read(void* buffer, size_t n) {
-  if (fd_ < 0) return -1;
+  if (handle_ < 0) return -1;
   size_t done = 0;
   auto* out = static_cast<char*>(buffer);
   while (done < n) {
-    ssize_t r = ::read(fd_, out + done, n - done);
+    ssize_t r = ::read(Fd(handle_), out + done, n - done);
     if (r < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -110,11 +114,11 @@ int64_t File::Read(void* buffer, size_t n) {
 }
 
 int64_t File::ReadAt(uint64_t offset, void* buffer, size_t n) const {
-  if (fd_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+  if (handle_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return -1;
   size_t done = 0;
   auto* out = static_cast<char*>(buffer);
   while (done < n) {
-    ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+    ssize_t r = ::pread(Fd(handle_), out + done, n - done, static_cast<off_t>(offset + done));
     if (r < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -126,29 +130,29 @@ int64_t File::ReadAt(uint64_t offset, void* buffer, size_t n) const {
 }
 
 void File::AdviseSequential() const {
-  if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (IsOpen()) ::posix_fadvise(Fd(handle_), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 bool File::Seek(uint64_t offset) {
-  if (fd_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return false;
-  return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+  if (handle_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  return ::lseek(Fd(handle_), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-bool File::SeekToEnd() { return fd_ >= 0 && ::lseek(fd_, 0, SEEK_END) >= 0; }
+bool File::SeekToEnd() { return handle_ >= 0 && ::lseek(Fd(handle_), 0, SEEK_END) >= 0; }
 
 std::optional<uint64_t> File::Position() const {
-  if (fd_ < 0) return std::nullopt;
-  off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+  if (handle_ < 0) return std::nullopt;
+  off_t pos = ::lseek(Fd(handle_), 0, SEEK_CUR);
   if (pos < 0) return std::nullopt;
   return static_cast<uint64_t>(pos);
 }
 
 bool File::Write(const void* buffer, size_t n) {
-  if (fd_ < 0) return false;
+  if (handle_ < 0) return false;
   size_t done = 0;
   const auto* in = static_cast<const char*>(buffer);
   while (done < n) {
-    ssize_t w = ::write(fd_, in + done, n - done);
+    ssize_t w = ::write(Fd(handle_), in + done, n - done);
     if (w < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -159,7 +163,7 @@ bool File::Write(const void* buffer, size_t n) {
   return true;
 }
 
-bool File::Flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+bool File::Flush() { return handle_ >= 0 && ::fsync(Fd(handle_)) == 0; }
 
 namespace {
 
@@ -171,13 +175,13 @@ bool CannotCopyHere(int error) {
 }  // namespace
 
 std::optional<int64_t> File::CopyTo(File& target, size_t n) {
-  if (fd_ < 0 || target.fd_ < 0) return -1;
+  if (handle_ < 0 || target.handle_ < 0) return -1;
   size_t done = 0;
   bool useSendfile = false;
   while (done < n) {
     // Both calls use and move the two files' positions.
-    const ssize_t r = useSendfile ? ::sendfile(target.fd_, fd_, nullptr, n - done)
-                                  : ::copy_file_range(fd_, nullptr, target.fd_, nullptr, n - done, 0);
+    const ssize_t r = useSendfile ? ::sendfile(Fd(target.handle_), Fd(handle_), nullptr, n - done)
+                                  : ::copy_file_range(Fd(handle_), nullptr, Fd(target.handle_), nullptr, n - done, 0);
     if (r < 0) {
       if (errno == EINTR) continue;
       if (done == 0 && CannotCopyHere(errno)) {
@@ -194,9 +198,9 @@ std::optional<int64_t> File::CopyTo(File& target, size_t n) {
 }
 
 void File::Close() {
-  if (fd_ >= 0) {
-    ::close(fd_);  // also releases the lock
-    fd_ = -1;
+  if (handle_ >= 0) {
+    ::close(Fd(handle_));  // also releases the lock
+    handle_ = kNoHandle;
   }
 }
 
@@ -217,7 +221,7 @@ MappedView& MappedView::operator=(MappedView&& other) noexcept {
 MappedView MappedView::Map(const File& file, uint64_t size) {
   MappedView view;
   if (!file.IsOpen() || size == 0 || size > SIZE_MAX) return view;
-  void* p = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, file.NativeHandle(), 0);
+  void* p = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, Fd(file.NativeHandle()), 0);
   if (p == MAP_FAILED) return view;
   view.data_ = static_cast<const uint8_t*>(p);
   view.size_ = static_cast<size_t>(size);

@@ -1,6 +1,5 @@
 // kestrune-cli run as a user runs it: exit statuses, messages and JSON.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
@@ -10,8 +9,10 @@
 
 #include "analysis/onset_tempo.h"
 #include "analysis/tempo_estimator.h"
+#include "common/path_text.h"
 #include "common/sample_frame.h"
 #include "common/version.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 
@@ -27,19 +28,14 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunCli(const std::string& args, const TempDir& dir) {
-  const auto errPath = dir / "stderr.txt";
-  const std::string command = std::string(KESTRUNE_CLI) + " " + args + " 2>'" + errPath.string() + "'";
+Outcome RunCli(const std::string& args, const TempDir&) {
+  std::vector<std::string> argv = hostile::ShellWords(args);
+  argv.insert(argv.begin(), KESTRUNE_CLI);
+  const hostile::ChildOutcome child = hostile::RunChild(argv);
   Outcome o;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return o;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) o.out.append(buf.data(), n);
-  const int raw = pclose(pipe);
-  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::ifstream err(errPath);
-  o.err.assign(std::istreambuf_iterator<char>(err), {});
+  if (child.exited) o.status = child.status;
+  o.out = child.out;
+  o.err = child.err;
   return o;
 }
 
@@ -202,6 +198,28 @@ TEST_F(Cli, MasksOfTheFormulaSignalMatchTheRecordedWords) {
     expected += "\n";
   }
   EXPECT_EQ(text.out, expected);
+}
+
+// Names outside ASCII and the system's code page reach the files and come
+// back in the report unchanged (Windows passes them as UTF-16).
+TEST_F(Cli, FileNamesInAnyScriptWork) {
+  const std::filesystem::path folder = dir / "R\xC3\xA9sultats \xE2\x99\xAB \xE6\x9B\xB2";  // "Résultats ♫ 曲"
+  auto in = [&](const std::string& name) { return folder / PathFromUtf8(name); };
+  std::filesystem::create_directory(folder);
+  std::filesystem::copy_file(dir / "sample.wav", in("\xC3\x9C" "ber.wav"));  // "Über.wav"
+  const auto o = RunCli("match --source '" + Utf8Of(dir / "source.wav") + "' --sample '" +
+                            Utf8Of(in("\xC3\x9C" "ber.wav")) + "' --output '" + Utf8Of(folder) +
+                            "' --split-ms 100 --min-similarity 100 --json",
+                        dir);
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(nlohmann::json::parse(o.out)["templates"][0]["file"], Utf8Of(in("\xC3\x9C" "ber_rest.wav")));
+  EXPECT_EQ(std::filesystem::file_size(in("\xC3\x9C" "ber_rest.wav")), 44u + 2 * 17640);
+
+  const auto db = RunCli("build-db --source '" + Utf8Of(in("\xC3\x9C" "ber.wav")) + "' --split-ms 100 --output '" +
+                             Utf8Of(in("\xC3\xA9t\xC3\xA9.qlmx")) + "' --quiet",  // "été.qlmx"
+                         dir);
+  ASSERT_EQ(db.status, 0) << db.err;
+  EXPECT_TRUE(std::filesystem::is_directory(in("soundsData_\xC3\xA9t\xC3\xA9")));
 }
 
 TEST_F(Cli, DemoFindsThePieceInTheGroove) {

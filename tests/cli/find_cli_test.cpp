@@ -1,7 +1,6 @@
 // kestrune-cli find as a user runs it: pieces cut anywhere found through the
 // JSON, byte-exact written stretches, and the exit statuses.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/declick.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/test_music.h"
 #include "support/wav_builder.h"
@@ -24,19 +24,14 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunFind(const std::string& args, const TempDir& dir) {
-  const auto errPath = dir / "stderr.txt";
-  const std::string command = std::string(KESTRUNE_CLI) + " find --quiet " + args + " 2>'" + errPath.string() + "'";
+Outcome RunFind(const std::string& args, const TempDir&) {
+  std::vector<std::string> argv = hostile::ShellWords(args);
+  argv.insert(argv.begin(), {KESTRUNE_CLI, "find", "--quiet"});
+  const hostile::ChildOutcome child = hostile::RunChild(argv);
   Outcome o;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return o;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) o.out.append(buf.data(), n);
-  const int raw = pclose(pipe);
-  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::ifstream err(errPath);
-  o.err.assign(std::istreambuf_iterator<char>(err), {});
+  if (child.exited) o.status = child.status;
+  o.out = child.out;
+  o.err = child.err;
   return o;
 }
 

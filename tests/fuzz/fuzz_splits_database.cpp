@@ -63,33 +63,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* names[] = {"x.qlmx", "x.snd", "x.spl"};
   for (size_t i = 0; i < 3 && i < input.parts.size(); ++i) fuzz::WriteFile(f.db / names[i], input.parts[i]);
 
-  // Where the data files belong is the reader's to say: ask it, then put the
-  // remaining parts there under the ids of the data-file table.
-  std::map<std::string, std::vector<uint8_t>> dataFiles;
-  {
-    SplitsDatabase probe;
-    if (probe.Open(dbPath)) {
-      Require(probe.dataFolder == f.db || probe.dataFolder.parent_path() == f.db,
-              "the data folder lies beside the database file");
-      std::error_code ec;
-      std::filesystem::create_directories(probe.dataFolder, ec);
-      for (size_t i = 3; i < input.parts.size() && i - 3 < probe.sndFile.size / kDataFileRecordSize; ++i) {
-        const std::string name = DataFileName(LoadU32(probe.sndFile.data() + (i - 3) * kDataFileRecordSize));
-        fuzz::WriteFile(probe.dataFolder / name, input.parts[i]);
-        if (std::filesystem::exists(probe.dataFolder / name, ec)) dataFiles[name] = input.parts[i];
-      }
-    }
-  }
-
   if (input.flags & 1) {
     SetMappingRefusalForTesting([](const path& p) { return p.extension() == ".sdat"; });
   } else {
     SetMappingRefusalForTesting(nullptr);
   }
 
+  // Where the data files belong is the reader's to say: ask it, put the
+  // remaining parts there under the ids of the data-file table, and let it
+  // open them. (The job below opens the whole database afresh.)
+  std::map<std::string, std::vector<uint8_t>> dataFiles;
+  uint32_t bytesPerSplit = 0;
   {
     SplitsDatabase db;
     if (db.Open(dbPath)) {
+      Require(db.dataFolder == f.db || db.dataFolder.parent_path() == f.db,
+              "the data folder lies beside the database file");
+      std::error_code ec;
+      std::filesystem::create_directories(db.dataFolder, ec);
+      for (size_t i = 3; i < input.parts.size() && i - 3 < db.sndFile.size / kDataFileRecordSize; ++i) {
+        const std::string name = DataFileName(LoadU32(db.sndFile.data() + (i - 3) * kDataFileRecordSize));
+        fuzz::WriteFile(db.dataFolder / name, input.parts[i]);
+        if (std::filesystem::exists(db.dataFolder / name, ec)) dataFiles[name] = input.parts[i];
+      }
+      db.OpenDataFiles();
+      bytesPerSplit = db.bytesPerSplit;
       Require(uint64_t{db.SplitCount()} * db.recordSize <= db.splFile.size, "whole records lie in the split table");
       const uint32_t count = std::min<uint32_t>(db.SplitCount(), 4096);
       for (uint32_t i = 0; i < count; ++i) {
@@ -129,11 +127,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Require(std::filesystem::is_empty(f.tmp), "no temporary file is left behind");
   Require(host.messages.empty(), "a database job shows no message of its own for a good sample");
-  uint32_t bytesPerSplit = 0;
-  {
-    SplitsDatabase db;
-    if (db.Open(dbPath)) bytesPerSplit = db.bytesPerSplit;
-  }
   for (const auto& entry : std::filesystem::directory_iterator(f.out)) {
     const std::string name = entry.path().filename().string();
     Require(name == "sample_rest.wav" || name == "sample_rest_spl 0.wav" || name == "sample_rest_spl 1.wav",

@@ -4,12 +4,14 @@
 // an interrupt while converting. Nothing may be left in the temporary folder.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "hostile/child_process.h"
 #include "hostile/hostile_cases.h"
+#include "support/child_process.h"
 #include "storage/wav_file.h"
 #include "support/temp_dir.h"
 #include "support/test_music.h"
@@ -241,10 +243,10 @@ TEST_F(ConvertRun, AnInterruptStopsTheConversionAndLeavesNothing) {
   bool sent = false;
   ChildOptions options;
   options.stderrIsTerminal = true;
-  options.onStderr = [&](pid_t pid, const std::string& err) {
+  options.onStderr = [&](ChildId pid, const std::string& err) {
     if (!sent && Has(err, "Converting sound.")) {
       sent = true;
-      kill(pid, SIGINT);
+      ::kill(static_cast<pid_t>(pid), SIGINT);
     }
   };
   ChildOutcome o = Cli({"convert", In("long.wav"), Out("x.wav")}, options);
@@ -265,10 +267,10 @@ TEST_F(ConvertRun, AnInterruptStopsTheConversionAndLeavesNothing) {
   // And inside a search, which converts its sources as it comes to them.
   Sox("-n -r 44100 -c 2 -b 16 '" + In("sample.wav") + "' synth 2 pinknoise");
   sent = false;
-  options.onStderr = [&](pid_t pid, const std::string& err) {
+  options.onStderr = [&](ChildId pid, const std::string& err) {
     if (!sent && Has(err, "Converting long.wav")) {
       sent = true;
-      kill(pid, SIGINT);
+      ::kill(static_cast<pid_t>(pid), SIGINT);
     }
   };
   o = Cli({"find", "--source", In("long.wav"), "--sample", In("sample.wav")}, options);

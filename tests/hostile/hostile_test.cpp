@@ -11,7 +11,7 @@
 
 #include "common/sample_frame.h"
 #include "convert/convert.h"
-#include "hostile/child_process.h"
+#include "support/child_process.h"
 #include "hostile/hostile_cases.h"
 #include "storage/wav_file.h"
 #include "support/temp_dir.h"
@@ -57,7 +57,9 @@ class HostileRun : public ::testing::Test {
     std::vector<std::string> argv = {KESTRUNE_CLI};
     argv.insert(argv.end(), args.begin(), args.end());
     ChildOptions options;
-    options.environment = {{"TMPDIR", (dir / "tmp").string()}};
+    // The temporary folder: TMPDIR on POSIX, TMP on Windows.
+    const std::string tmp = (dir / "tmp").string();
+    options.environment = {{"TMPDIR", tmp}, {"TMP", tmp}, {"TEMP", tmp}};
     options.workingFolder = dir.path();
     options.timeLimitSeconds = 120;
     return RunChild(argv, options);

@@ -7,7 +7,7 @@
 #include <array>
 #include <atomic>
 
-#include "hostile/child_process.h"
+#include "support/child_process.h"
 #include "hostile/hostile_cases.h"
 #include "storage/wav_file.h"
 #include "support/temp_dir.h"
@@ -146,10 +146,10 @@ TEST_F(ResultSafety, FullDiskFailsCleanlyAndTheNextRunSucceeds) {
 ChildOptions SignalWhen(const std::string& text, int signal, std::atomic<bool>& sent) {
   ChildOptions options;
   options.stderrIsTerminal = true;
-  options.onStderr = [text, signal, &sent](pid_t pid, const std::string& err) {
+  options.onStderr = [text, signal, &sent](ChildId pid, const std::string& err) {
     if (!sent && Has(err, text)) {
       sent = true;
-      ::kill(pid, signal);
+      ::kill(static_cast<pid_t>(pid), signal);
     }
   };
   return options;

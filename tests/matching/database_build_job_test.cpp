@@ -88,7 +88,7 @@ TEST_F(DatabaseBuildJobTest, RoundTripGivesTheSourceSplitsAndTheirMasks) {
   EXPECT_EQ(window_.positions, (std::vector<uint32_t>{0, 14, 28, 42, 57, 71, 85}));
 
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(out_.path())) names.push_back(e.path().filename());
+  for (const auto& e : std::filesystem::directory_iterator(out_.path())) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"song.qlmx", "song.snd", "song.spl", "soundsData_song"}));
   EXPECT_EQ(std::filesystem::file_size(out_ / "song.qlmx"), kDatabaseHeaderSize);

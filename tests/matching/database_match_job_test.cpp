@@ -32,7 +32,7 @@ class DatabaseMatchJob : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directory(dir / "tmp");
-    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    test::SetTemporaryFolder(dir / "tmp");
     std::filesystem::create_directory(dir / "out");
     source = Noise(12 * kSplit100 + 500, 3);
     // The sample: source splits 8, 1 and 5.
@@ -50,7 +50,7 @@ class DatabaseMatchJob : public ::testing::Test {
     settings.minSimilarity = 100;
     settings.ownerWindow = &host;
   }
-  void TearDown() override { unsetenv("TMPDIR"); }
+  void TearDown() override { test::SetTemporaryFolder({}); }
 
   void Build(const std::filesystem::path& wav, uint32_t ms, const std::filesystem::path& db) {
     std::filesystem::create_directories(db.parent_path());

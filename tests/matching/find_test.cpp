@@ -12,6 +12,7 @@
 #include "matching/find_kernels.h"
 #include "matching/find_request.h"
 #include "matching/find_templates.h"
+#include "matching/find_wav_scan.h"
 #include "matching/similarity.h"
 #include "matching/database_build_job.h"
 #include "support/temp_dir.h"
@@ -89,6 +90,64 @@ TEST_F(FindMasks, CandidateMasksFromSingleBlocksAreTheAnalysersBitForBit) {
           for (uint32_t i = 0; i < n; ++i) bits += static_cast<uint32_t>(std::popcount(scan[i] ^ packed[t * n + i]));
           EXPECT_EQ(differ[t], bits) << "template " << t << " of " << n << " blocks";
         }
+      }
+    }
+  }
+}
+
+class MemoryAudio : public FindAudio {
+ public:
+  explicit MemoryAudio(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  uint32_t Frames() const override { return static_cast<uint32_t>(bytes_.size() / 4); }
+  uint32_t Read(uint32_t first, uint32_t count, uint8_t* buffer) override {
+    const uint32_t n = first < Frames() ? std::min(count, Frames() - first) : 0;
+    std::copy(bytes_.begin() + size_t{first} * 4, bytes_.begin() + (size_t{first} + n) * 4, buffer);
+    return n;
+  }
+
+ private:
+  const std::vector<uint8_t>& bytes_;
+};
+
+// Every start of a whole scan (blocks streamed through the ring, candidates
+// compared in batches phase by phase) has the score of the analyser's own
+// masks of its splits, compared pair by pair with silent pairs left out; at
+// every hop kind, with either kernel.
+TEST_F(FindMasks, EveryStartOfAScanScoresTheAnalysersMasks) {
+  auto music = test::MakeTestMusic(4.0, 13);
+  std::fill(music.begin() + 2 * 90000, music.begin() + 2 * 99000, int16_t{0});
+  const auto frames = Bytes(music);
+  const uint32_t h = 21, f = 2, d = h * kBlockFrames;
+  const auto fragment = Bytes(std::vector<int16_t>(music.begin() + 2 * 40001, music.begin() + 2 * (40001 + f * d)));
+  MemoryAudio sample(fragment), source(frames);
+  BeatAnalyzer a;
+  ASSERT_EQ(SetupBeatAnalyzer(a, h), 1);
+  FindTemplates templates;
+  ASSERT_TRUE(AnalyseTemplates(sample, 0, d, f, a, templates));
+  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2}) {
+    if (kernel == KernelChoice::Avx2 && !Avx2Available()) continue;
+    SetKernelChoice(kernel);
+    for (uint32_t hop : {1024u, 128u}) {
+      StartScores scores;
+      scores.Reset(WavStartCount(source.Frames(), hop, f, h));
+      WavScanWork work;
+      work.audio = &source;
+      work.templates = &templates;
+      work.hop = hop;
+      ASSERT_TRUE(ScanWavSource(work, scores));
+      for (size_t st = 0; st < scores.Count(); st += (hop == 128 ? 3 : 1)) {
+        uint32_t agreement = 0, pairs = 0;
+        for (uint32_t j = 0; j < f; ++j) {
+          const size_t p = st * hop + size_t{j} * d;
+          const auto masks = SplitMasks(frames, p, h);
+          for (uint32_t i = 0; i < h; ++i) {
+            if (templates.Silent(j)[i] != 0 || SilentBlock(frames.data() + (p + size_t{i} * kBlockFrames) * 4)) continue;
+            agreement += 32 - static_cast<uint32_t>(std::popcount(masks[i] ^ templates.Masks(j)[i]));
+            ++pairs;
+          }
+        }
+        ASSERT_EQ(scores.agreement[st], agreement) << "start " << st << " hop " << hop << " kernel " << static_cast<int>(kernel);
+        ASSERT_EQ(scores.pairs[st], pairs) << "start " << st << " hop " << hop;
       }
     }
   }

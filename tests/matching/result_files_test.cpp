@@ -1,9 +1,7 @@
 #include "matching/result_files.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 
 #include "matching/match_settings.h"
@@ -70,7 +68,9 @@ TEST(Conversion, SymbolicLinkAtTheTargetIsReplacedNotFollowed) {
   Conversion c(4000);
   const auto elsewhere = c.dir / "elsewhere.wav";
   WriteBytes(elsewhere, {1, 2, 3});
-  std::filesystem::create_symlink(elsewhere, c.target);
+  std::error_code ec;
+  std::filesystem::create_symlink(elsewhere, c.target, ec);
+  if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
   RecordingProgress window;
   EXPECT_EQ(c.Run(window), PD_SUCCEEDED);
   EXPECT_FALSE(std::filesystem::is_symlink(c.target));
@@ -92,25 +92,6 @@ TEST(Conversion, FailuresShowTheMessageAndLeaveAnEarlierResultAlone) {
   EXPECT_EQ(host.titles, (std::vector<std::string>{"Converting sound.", "Converting sound."}));
   EXPECT_EQ(host.messages, (std::vector<test::Message>{{kConvertFailedMessage, kCaption},
                                                        {kConvertFailedMessage, kCaption}}));
-}
-
-TEST(Conversion, AWriteThatRunsOutOfSpaceFailsCleanly) {
-  Conversion c(250000);
-  WriteBytes(c.target, {9, 9, 9});
-  // A file-size limit stands in for a full disk.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  rlimit limited = old;
-  limited.rlim_cur = 150000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  RecordingHost host;
-  const bool ok = ConvertSound(c.file, c.target, 1, 2, 44100, 4, 16, &host);
-  setrlimit(RLIMIT_FSIZE, &old);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(ReadBytes(c.target), (std::vector<uint8_t>{9, 9, 9}));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(c.dir.path()), {}), 2);
-  EXPECT_EQ(host.messages.size(), 1u);
 }
 
 TEST(Conversion, TerminationStopsTheCopyBetweenChunks) {

@@ -98,6 +98,13 @@ TEST_F(SourcePreparation, AShortReadFailsAfterReportingEverySplitBeforeIt) {
   // The file shrinks to 10 whole splits after it was opened: split 10 reads
   // short. Mapped too: the splits are read through the handle, never by
   // touching the mapping, which would fault past the new end.
+  {
+    WriteAgain();
+    const platform::File reader = platform::File::OpenRead(dir / "source.wav", platform::Share::Read);
+    std::error_code ec;
+    std::filesystem::resize_file(dir / "source.wav", 44 + 10 * 4410 * 4 + 100, ec);
+    if (ec) GTEST_SKIP() << "a file open for reading cannot be shortened here (Windows: readers share reading only)";
+  }
   truncateAfterOpen = true;
   for (uint32_t threads : {1u, 2u, 5u}) {
     for (bool mapped : {false, true}) {

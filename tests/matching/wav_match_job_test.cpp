@@ -63,7 +63,7 @@ class WavMatchJob : public ::testing::Test {
   void SetUp() override {
     // Temporary files go to a folder of this test, so they can be counted.
     std::filesystem::create_directory(dir / "tmp");
-    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    test::SetTemporaryFolder(dir / "tmp");
     std::filesystem::create_directory(dir / "out");
     // Source: ten distinct splits and a tail shorter than one split.
     WriteBytes(dir / "source.wav", Wav(Concat({10, 11, 12, 13, 14, 15, 16, 17, 18, 19}, 1000)));
@@ -78,7 +78,7 @@ class WavMatchJob : public ::testing::Test {
     settings.minSimilarity = 100;
     settings.ownerWindow = &host;
   }
-  void TearDown() override { unsetenv("TMPDIR"); }
+  void TearDown() override { test::SetTemporaryFolder({}); }
 
   bool Run() { return test::RunRecorded(WavMatchWorker, &settings, window, &context) == PD_SUCCEEDED; }
 

@@ -50,6 +50,7 @@ class WavRead : public ::testing::TestWithParam<Mode> {
     return ok;
   }
   bool Open(const std::vector<uint8_t>& bytes) {
+    CloseWavFile(info_);  // an open reader keeps writers out on Windows
     test::WriteBytes(path_, bytes);
     return Open(info_, path_);
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/path_text.h"
+
 namespace kestrune::test {
 
 class TempDir {
@@ -16,11 +18,16 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  // name is UTF-8, whatever the system's narrow encoding.
+  std::filesystem::path operator/(const std::string& name) const { return path_ / PathFromUtf8(name); }
 
  private:
   std::filesystem::path path_;
 };
+
+// Points the system's temporary folder (platform::TempFolder) at folder for
+// this process; an empty path restores the default.
+void SetTemporaryFolder(const std::filesystem::path& folder);
 
 void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);

@@ -1,4 +1,4 @@
-#include "hostile/child_process.h"
+#include "support/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -116,7 +116,7 @@ ChildOutcome RunChild(const std::vector<std::string>& argv, const ChildOptions& 
     if (errOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
       const Read r = Drain(errFds[0], outcome.err);
       errOpen = r != Read::End;
-      if (options.onStderr && r == Read::Data) options.onStderr(pid, outcome.err);
+      if (options.onStderr && r == Read::Data) options.onStderr(ChildId{pid}, outcome.err);
     }
     reaped = ::waitpid(pid, &raw, WNOHANG) == pid;
     if (!reaped && std::chrono::steady_clock::now() > deadline) {
