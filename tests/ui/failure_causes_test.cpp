@@ -12,6 +12,7 @@
 
 #include <filesystem>
 
+#include "escape_on.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 #include "test_prompts.h"
@@ -39,25 +40,6 @@ std::vector<uint8_t> Splits(const std::vector<uint32_t>& seeds) {
 }
 
 QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
-
-// Presses Escape on the progress dialog once it shows a status.
-class EscapeOn : public QObject {
- public:
-  explicit EscapeOn(QString status) : status_(std::move(status)) { qApp->installEventFilter(this); }
-  ~EscapeOn() override { qApp->removeEventFilter(this); }
-  bool eventFilter(QObject* object, QEvent* event) override {
-    auto* dialog = qobject_cast<CUPDialog*>(object);
-    if (dialog != nullptr && event->type() == QEvent::Show) {
-      connect(dialog, &CUPDialog::statusChanged, this, [this, dialog](const QString& text) {
-        if (text == status_) QTimer::singleShot(0, dialog, [dialog] { QTest::keyClick(dialog, Qt::Key_Escape); });
-      });
-    }
-    return false;
-  }
-
- private:
-  QString status_;
-};
 
 }  // namespace
 

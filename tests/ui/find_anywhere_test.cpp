@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "escape_on.h"
 #include "left_windows.h"
 #include "support/temp_dir.h"
 #include "support/test_music.h"
@@ -63,25 +64,6 @@ class RecordingLaunchers : public JobLaunchers {
   }
   int matches = 0;
   std::vector<FindRunSettings> finds;
-};
-
-// Presses Escape on the progress dialog once it shows a status.
-class EscapeOn : public QObject {
- public:
-  explicit EscapeOn(QString status) : status_(std::move(status)) { qApp->installEventFilter(this); }
-  ~EscapeOn() override { qApp->removeEventFilter(this); }
-  bool eventFilter(QObject* object, QEvent* event) override {
-    auto* dialog = qobject_cast<CUPDialog*>(object);
-    if (dialog != nullptr && event->type() == QEvent::Show) {
-      connect(dialog, &CUPDialog::statusChanged, this, [this, dialog](const QString& text) {
-        if (text == status_) QTimer::singleShot(0, dialog, [dialog] { QTest::keyClick(dialog, Qt::Key_Escape); });
-      });
-    }
-    return false;
-  }
-
- private:
-  QString status_;
 };
 
 QString Cell(const QAbstractItemModel* model, int row, int column) {
