@@ -11,8 +11,10 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <memory>
 
 #include "escape_on.h"
+#include "dialog_rig.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 #include "test_prompts.h"
@@ -28,24 +30,12 @@ using kestrune::test::ReadBytes;
 using kestrune::test::TempDir;
 using kestrune::test::WriteBytes;
 
-constexpr size_t kSplitBytes = 4410 * 4;  // 100 ms
-
-std::vector<uint8_t> Splits(const std::vector<uint32_t>& seeds) {
-  std::vector<uint8_t> out;
-  for (uint32_t s : seeds) {
-    const auto split = kestrune::test::NoiseBytes(kSplitBytes, s);
-    out.insert(out.end(), split.begin(), split.end());
-  }
-  return out;
-}
-
-QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
-
 }  // namespace
 
 class FailureCausesTest : public QObject {
   Q_OBJECT
 
+  std::unique_ptr<DialogRig> rig;
   TempDir* dir = nullptr;
   TestPrompts* prompts = nullptr;
   CoreLaunchers* launchers = nullptr;
@@ -70,20 +60,15 @@ class FailureCausesTest : public QObject {
 
  private slots:
   void init() {
-    dir = new TempDir;
-    std::filesystem::create_directory(dir->path() / "out");
-    WriteBytes(dir->path() / "source.wav", PcmWav(Splits({10, 11, 12, 13, 14, 15, 16, 17, 18, 19})));
-    WriteBytes(dir->path() / "sample.wav", PcmWav(Splits({99, 17, 12, 15})));
-    prompts = new TestPrompts;
-    launchers = new CoreLaunchers(*prompts);
-    dlg = new CTamberlyDlg(*prompts, *launchers);
-    c = &dlg->controls();
+    rig = std::make_unique<DialogRig>();
+    dir = &rig->dir;
+    prompts = &rig->prompts;
+    launchers = &rig->launchers;
+    dlg = &rig->dlg;
+    c = &rig->c;
   }
   void cleanup() {
-    delete dlg;
-    delete launchers;
-    delete prompts;
-    delete dir;
+    rig.reset();
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
   }
 

@@ -12,10 +12,12 @@
 
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <random>
 
 #include "matching/match_settings.h"
 #include "matching/database_build_job.h"
+#include "dialog_rig.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 #include "left_windows.h"
@@ -32,19 +34,6 @@ using kestrune::test::PcmWav;
 using kestrune::test::ReadBytes;
 using kestrune::test::TempDir;
 using kestrune::test::WriteBytes;
-
-constexpr size_t kSplitBytes = 4410 * 4;  // 100 ms
-
-std::vector<uint8_t> NoiseSplit(uint32_t seed) { return kestrune::test::NoiseBytes(kSplitBytes, seed); }
-
-std::vector<uint8_t> Splits(const std::vector<uint32_t>& seeds) {
-  std::vector<uint8_t> out;
-  for (uint32_t s : seeds) {
-    const auto split = NoiseSplit(s);
-    out.insert(out.end(), split.begin(), split.end());
-  }
-  return out;
-}
 
 // Quiet noise with a loud decaying burst on every beat.
 std::vector<uint8_t> BeatTrack(double bpm, int seconds) {
@@ -87,13 +76,12 @@ class ProgressWatcher : public QObject {
   QString escapeOn;  // Escape is pressed once this status shows
 };
 
-QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
-
 }  // namespace
 
 class LaunchersTest : public QObject {
   Q_OBJECT
 
+  std::unique_ptr<DialogRig> rig;
   TempDir* dir = nullptr;
   TestPrompts* prompts = nullptr;
   CoreLaunchers* launchers = nullptr;
@@ -118,22 +106,15 @@ class LaunchersTest : public QObject {
 
  private slots:
   void init() {
-    dir = new TempDir;
-    std::filesystem::create_directory(dir->path() / "out");
-    // Ten distinct splits; the sample holds source splits 7, 2 and 5 after one
-    // unrelated split.
-    WriteBytes(dir->path() / "source.wav", PcmWav(Splits({10, 11, 12, 13, 14, 15, 16, 17, 18, 19})));
-    WriteBytes(dir->path() / "sample.wav", PcmWav(Splits({99, 17, 12, 15})));
-    prompts = new TestPrompts;
-    launchers = new CoreLaunchers(*prompts);
-    dlg = new CTamberlyDlg(*prompts, *launchers);
-    c = &dlg->controls();
+    rig = std::make_unique<DialogRig>();
+    dir = &rig->dir;
+    prompts = &rig->prompts;
+    launchers = &rig->launchers;
+    dlg = &rig->dlg;
+    c = &rig->c;
   }
   void cleanup() {
-    delete dlg;
-    delete launchers;
-    delete prompts;
-    delete dir;
+    rig.reset();
     const QString left = LeftTopLevelWindows();
     QVERIFY2(left.isEmpty(), qPrintable("windows left open:\n" + left));
   }
