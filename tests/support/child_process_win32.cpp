@@ -112,9 +112,14 @@ ChildOutcome RunChild(const std::vector<std::string>& argv, const ChildOptions& 
   startup.hStdError = errWrite;
   PROCESS_INFORMATION process{};
   const std::wstring folder = options.workingFolder.native();
-  const BOOL created = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                                        environment.data(), folder.empty() ? nullptr : folder.c_str(), &startup,
-                                        &process);
+  // Wine's process creation now and then fails once under load; a second
+  // try is what a user re-running the command would do.
+  BOOL created = FALSE;
+  for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+    if (attempt > 0) ::Sleep(250);
+    created = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                               environment.data(), folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+  }
   for (HANDLE h : {outWrite, errWrite, null}) {
     if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
   }
