@@ -44,9 +44,9 @@ Runner AddTempoCommand(CLI::App& app) {
   AddQuietFlag(*cmd, o->shared);
   AddThreadsOption(*cmd, o->shared);
   cmd->add_option("--method", o->method,
-                  "spec: the default estimator; onset: a second estimator that also gives its confidence and "
+                  "default: the beat-energy estimator (also without --method); onset: a second estimator that also gives its confidence and "
                   "the likely alternatives")
-      ->check(CLI::IsMember({"spec", "onset"}));
+      ->check(CLI::IsMember({"default", "onset"}));
   AddNumberOption(*cmd, "--min-bpm", o->minBpm,
                   "With --method onset: the slowest tempo to answer (" + RangeText(kOnsetMinBpmOption, true) + ")");
   AddNumberOption(*cmd, "--max-bpm", o->maxBpm,

@@ -26,12 +26,11 @@ struct SoxrDeleter {
 using Resampler = std::unique_ptr<std::remove_pointer_t<soxr_t>, SoxrDeleter>;
 
 Resampler MakeResampler(uint32_t inputRate, std::string& error) {
-  const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
-  // One thread: conversions run beside other work, and one core suffices.
-  const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+  // libsoxr's defaults for the rest: interleaved 32-bit float in and out,
+  // and one thread (conversions run beside other work; one core suffices).
+  const auto quality = soxr_quality_spec(SOXR_VHQ, 0);
   soxr_error_t failure = nullptr;
-  soxr_t s = soxr_create(inputRate, kTargetRate, 2, &failure, &io, &quality, &runtime);
+  soxr_t s = soxr_create(inputRate, kTargetRate, 2, &failure, nullptr, &quality, nullptr);
   if (s == nullptr || failure != nullptr) {
     error = std::string("cannot resample: ") + (failure != nullptr ? failure : "unknown reason");
     if (s != nullptr) soxr_delete(s);

@@ -282,8 +282,8 @@ TEST_F(Cli, TempoMethodOnsetAddsConfidenceAndAlternatives) {
                 expected.uncertain ? " (uncertain)" : "", expected.confidence, expected.bpm / 2);
   EXPECT_EQ(text.out.substr(0, std::string(line).size()), line);
 
-  // "--method spec" names the default estimator: the same output, word for word; the range options belong to onset.
-  EXPECT_EQ(RunCli("tempo" + groove + " --method spec --json", dir).out, RunCli("tempo" + groove + " --json", dir).out);
+  // "--method default" names the estimator used without --method: the same output, word for word; the range options belong to onset.
+  EXPECT_EQ(RunCli("tempo" + groove + " --method default --json", dir).out, RunCli("tempo" + groove + " --json", dir).out);
   EXPECT_EQ(RunCli("tempo" + groove + " --min-bpm 60", dir).status, 2);
   EXPECT_EQ(RunCli("tempo" + groove + " --method onset --min-bpm 29", dir).status, 2);
   EXPECT_EQ(RunCli("tempo" + groove + " --method onset --max-bpm 301", dir).status, 2);
