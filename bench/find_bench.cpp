@@ -3,6 +3,7 @@
 // whole scan of a source held in memory, on one thread and on all.
 #include <benchmark/benchmark.h>
 
+#include <bit>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -84,15 +85,25 @@ void BM_FindCandidate(benchmark::State& state) {
     shares[i] = energies[i] / kBlocks;
   }
   const FindTemplates templates = NoiseTemplates(8);
-  std::vector<uint32_t> masks(kBlocks), differ(8);
+  std::vector<uint32_t> masks(kBlocks), differ(8), products(8);
   uint32_t first = 0;
-  uint32_t agreement = 0;
+  uint32_t agreement = 0, chance = 0;
+  // Each template block's set bits, 32 apart (21 blocks padded to 32).
+  std::vector<uint16_t> blockSets(8 * 32, 0);
+  for (uint32_t t = 0; t < 8; ++t) {
+    for (uint32_t i = 0; i < kBlocks; ++i) blockSets[t * 32 + i] = static_cast<uint16_t>(std::popcount(templates.masks[t * kBlocks + i]));
+  }
   for (auto _ : state) {
     CandidateScanMasks(EnergyRing{energies.data(), shares.data(), slots}, first, 1, kBlocks, masks.data());
-    DifferingBitsEach(masks.data(), templates.masks.data(), 8, kBlocks, differ.data());
-    for (uint32_t t = 0; t < 8; ++t) agreement += 32 * kBlocks - differ[t];
+    const uint32_t set = CompareWithTemplates(masks.data(), templates.masks.data(), blockSets.data(), 32, 8, kBlocks,
+                                              differ.data(), products.data());
+    for (uint32_t t = 0; t < 8; ++t) {
+      agreement += 32 * kBlocks - differ[t];
+      chance += 1024 * kBlocks - 32 * set + 2 * products[t];
+    }
     if (++first == slots) first = 0;
     benchmark::DoNotOptimize(agreement);
+    benchmark::DoNotOptimize(chance);
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -113,13 +124,13 @@ void BM_FindCandidateStandardOrder(benchmark::State& state) {
   const FindTemplates templates = NoiseTemplates(8);
   std::vector<uint32_t> masks(kBlocks);
   uint32_t first = 0;
-  uint32_t agreement = 0;
-  uint16_t pairs = 0;
+  StartScores scores;
+  scores.Reset(1);
   for (auto _ : state) {
     CandidateMasks(EnergyRing{energies.data(), shares.data(), slots}, first, kStep, kBlocks, masks.data());
-    for (uint32_t t = 0; t < 8; ++t) AddComparison(templates, t, masks.data(), nullptr, agreement, pairs);
+    for (uint32_t t = 0; t < 8; ++t) AddComparison(templates, t, masks.data(), nullptr, scores, 0);
     if (++first == slots) first = 0;
-    benchmark::DoNotOptimize(agreement);
+    benchmark::DoNotOptimize(scores.agreement[0]);
   }
   state.SetItemsProcessed(state.iterations());
 }

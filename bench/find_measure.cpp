@@ -7,7 +7,11 @@
 //
 //   kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8]
 //       [--split-ms 500] [--hop 128] [--others N] [--folder N] [--long N]
-//       [--threads N]
+//       [--threads N] [--lead-in 1]
+//
+// With --lead-in 1 every fragment begins in the silence before its song's
+// first sound (at most half the fragment before it): the case where masks
+// pulled down by silence agree with any song's first chord.
 //
 // Prints one line per search (kind, song, offset, F, condition, frame found,
 // distance, similarity, z, score, confident) and a summary per group.
@@ -80,11 +84,11 @@ struct Tally {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8] [--split-ms MS] "
-                         "[--hop H] [--others N] [--folder N] [--long N] [--threads N]\n");
+                         "[--hop H] [--others N] [--folder N] [--long N] [--threads N] [--lead-in 1]\n");
     return 2;
   }
   std::filesystem::path dir = argv[1];
-  int trials = 100, others = 1, folder = 0, longTrials = 0;
+  int trials = 100, others = 1, folder = 0, longTrials = 0, leadIn = 0;
   uint32_t seed = 1, splitMs = 500, hop = 128, threads = 0;
   std::vector<uint32_t> fragments = {1, 2, 8};
   for (int i = 2; i + 1 < argc; i += 2) {
@@ -97,6 +101,7 @@ int main(int argc, char** argv) {
     else if (k == "--folder") folder = std::stoi(v);
     else if (k == "--long") longTrials = std::stoi(v);
     else if (k == "--threads") threads = static_cast<uint32_t>(std::stoul(v));
+    else if (k == "--lead-in") leadIn = std::stoi(v);
     else if (k == "--fragments") {
       fragments.clear();
       for (size_t at = 0; at < v.size();) {
@@ -135,7 +140,8 @@ int main(int argc, char** argv) {
     RunFind(job.request, job.result, nullptr);
     return job.result;
   };
-  std::printf("kind\tsong\toffset\tF\tcondition\tfound\tdistance\tsimilarity\tz\tscore\tconfident\n");
+  std::printf("kind\tsong\toffset\tF\tcondition\tfound\tdistance\tsimilarity\tz\tscore\tconfident\tlower_z\tmedian\t"
+              "lower_deviation\tdeviation\texcess\texcess_median\texcess_lower_deviation\tstarts\tstarts_searched\n");
   for (int t = 0; t < trials; ++t) {
     const size_t a = rng() % songs.size();
     const uint32_t f = fragments[rng() % fragments.size()];
@@ -144,7 +150,17 @@ int main(int argc, char** argv) {
     if (songs[a].samples.size() / 2 <= frames + 44100) continue;
     // A start anywhere but in the silence at the ends of the song.
     const size_t span = songs[a].samples.size() / 2 - frames - 44100;
-    const size_t offset = 22050 + rng() % span;
+    size_t offset = 22050 + rng() % span;
+    if (leadIn != 0) {
+      // The first frame louder than the renderer's idle output (it wobbles
+      // between 0 and -1, so the lead-in is not digital silence).
+      const auto& v = songs[a].samples;
+      size_t sound = 0;
+      while (2 * sound + 1 < v.size() && std::abs(v[2 * sound]) <= 64 && std::abs(v[2 * sound + 1]) <= 64) ++sound;
+      const size_t before = 1 + rng() % (frames / 2);
+      if (sound < before || sound - before + frames > v.size() / 2) continue;
+      offset = sound - before;
+    }
     Save(samplePath, Fragment(songs[a], offset, frames, c, rng));
 
     auto report = [&](const std::string& kind, const FindResult& r, bool own) {
@@ -153,9 +169,11 @@ int main(int argc, char** argv) {
       const double distance = std::fabs(double(m.frame) - double(offset));
       const FindSourceStatus& st = r.sources[m.source];
       const double robust = st.lowerDeviation > 0 ? (m.similarity - st.median) / st.lowerDeviation : 0.0;
-      std::printf("%s\t%zu\t%zu\t%u\t%s\t%u\t%.0f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\t%.2f\t%.2f\n", kind.c_str(), a, offset, f,
-                  kConditionNames[c], m.frame, own ? distance : -1.0, m.similarity, m.z, m.score, m.confident ? 1 : 0,
-                  robust, st.median, st.lowerDeviation, st.deviation);
+      std::printf("%s\t%zu\t%zu\t%u\t%s\t%u\t%.0f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\t%.2f\t%.2f\t%.3f\t%.3f\t%.3f\t%llu\t%llu\n",
+                  kind.c_str(), a, offset, f, kConditionNames[c], m.frame, own ? distance : -1.0, m.similarity, m.z, m.score,
+                  m.confident ? 1 : 0, robust, st.median, st.lowerDeviation, st.deviation, m.excess, st.excessMedian,
+                  st.excessLowerDeviation, static_cast<unsigned long long>(st.starts),
+                  static_cast<unsigned long long>(r.startsSearched));
       std::fflush(stdout);
       Tally& tally = tallies[kind + " F=" + std::to_string(f) + " " + kConditionNames[c]];
       tally.searches++;

@@ -65,8 +65,7 @@ bool ScanDatabase(const DatabaseScanWork& work, StartScores& scores, std::string
           const uint32_t r = q - t;
           // A start before the beginning of the recording is none.
           if (r >= layout.records || (r == 0 && shift > 0)) continue;
-          AddComparison(state->templates, t, state->masks.data(), silent, scores.agreement[base + r],
-                        scores.pairs[base + r]);
+          AddComparison(state->templates, t, state->masks.data(), silent, scores, base + r);
         }
       }
       return true;

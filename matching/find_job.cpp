@@ -226,7 +226,9 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     status.deviation = stats.deviation;
     status.median = stats.median;
     status.lowerDeviation = stats.lowerDeviation;
-    status.scoreDeviation = ScoreDeviation(stats.lowerDeviation, f);
+    status.excessMedian = stats.excessMedian;
+    status.excessLowerDeviation = stats.excessLowerDeviation;
+    status.scoreDeviation = ScoreDeviation(stats.excessLowerDeviation, f);
     result.startsSearched += stats.starts;
     const StartLayout layout = WavStartLayout(count, request.hop);
     if (request.curvePoints > 0) {
@@ -283,7 +285,9 @@ bool SearchDatabase(const FindRequest& request, SplitsDatabase& db, const Fragme
   s.deviation = stats.deviation;
   s.median = stats.median;
   s.lowerDeviation = stats.lowerDeviation;
-  s.scoreDeviation = ScoreDeviation(stats.lowerDeviation, templates);
+  s.excessMedian = stats.excessMedian;
+  s.excessLowerDeviation = stats.excessLowerDeviation;
+  s.scoreDeviation = ScoreDeviation(stats.excessLowerDeviation, templates);
   result.startsSearched = stats.starts;
   const StartLayout layout = DatabaseLayout(starts, g.framesPerSplit, request.hop);
   if (request.curvePoints > 0 && s.frames) {
@@ -372,7 +376,7 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
   result.scoreAllowance = ScoreAllowance(result.startsSearched);
   for (FindMatch& m : candidates) {
     const FindSourceStatus& source = result.sources[m.source];
-    m.score = MatchScore(m.similarity, source.median, source.scoreDeviation, result.scoreAllowance);
+    m.score = MatchScore(m.excess, source.excessMedian, source.scoreDeviation, result.scoreAllowance);
     m.confident = m.score >= request.minScore;
   }
   std::stable_sort(candidates.begin(), candidates.end(), [](const FindMatch& a, const FindMatch& b) { return a.score > b.score; });

@@ -53,6 +53,35 @@ uint32_t DifferingBits(const uint32_t* a, const uint32_t* b, uint32_t n) {
   return differ;
 }
 
+uint32_t SetBits(const uint32_t* masks, uint32_t n) {
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
+  if (UseVector()) return detail::SetBitsAvx2(masks, n);
+#endif
+  uint32_t set = 0;
+  for (uint32_t i = 0; i < n; ++i) set += static_cast<uint32_t>(std::popcount(masks[i]));
+  return set;
+}
+
+void SetBitProducts(const uint32_t* masks, const uint16_t* templateSets, uint32_t stride, uint32_t count,
+                    uint32_t blocks, uint32_t* products) {
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
+  if (UseVector()) return detail::SetBitProductsAvx2(masks, templateSets, stride, count, blocks, products);
+#endif
+  for (uint32_t t = 0; t < count; ++t) {
+    const uint16_t* sets = templateSets + size_t{t} * stride;
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < blocks; ++i) sum += static_cast<uint32_t>(std::popcount(masks[i])) * sets[i];
+    products[t] = sum;
+  }
+}
+
+uint32_t CompareWithTemplates(const uint32_t* masks, const uint32_t* templates, const uint16_t* templateSets,
+                              uint32_t stride, uint32_t count, uint32_t blocks, uint32_t* differ, uint32_t* products) {
+  DifferingBitsEach(masks, templates, count, blocks, differ);
+  SetBitProducts(masks, templateSets, stride, count, blocks, products);
+  return SetBits(masks, blocks);
+}
+
 // Where the vector code's packing puts band j: four compares of four bands
 // are interleaved in pairs, then packed twice within 128-bit lanes.
 constexpr uint8_t kScanBits[32] = {0, 2,  16, 18, 1, 3,  17, 19, 4,  6,  20, 22, 5,  7,  21, 23,

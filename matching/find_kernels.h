@@ -40,10 +40,29 @@ void CandidateScanMasks(const EnergyRing& ring, uint32_t first, uint32_t step, u
 void DifferingBitsEach(const uint32_t* masks, const uint32_t* templates, uint32_t count, uint32_t blocks,
                        uint32_t* differ);
 
+// Set bits of masks[0..n).
+uint32_t SetBits(const uint32_t* masks, uint32_t n);
+
+// products[t] = the sum over blocks i of popcount(masks[i]) times
+// templateSets[t * stride + i], for count templates: what the chance
+// agreement of a candidate with each template needs (BlockChance). stride
+// is at least blocks, a multiple of 16, and the counts past blocks are 0.
+void SetBitProducts(const uint32_t* masks, const uint16_t* templateSets, uint32_t stride, uint32_t count,
+                    uint32_t blocks, uint32_t* products);
+
+// The whole comparison of a candidate with the templates, as the scan
+// needs it: differ[t] (DifferingBitsEach) and products[t] (SetBitProducts)
+// for each template; returns the set bits of the candidate's masks.
+uint32_t CompareWithTemplates(const uint32_t* masks, const uint32_t* templates, const uint16_t* templateSets,
+                              uint32_t stride, uint32_t count, uint32_t blocks, uint32_t* differ, uint32_t* products);
+
 namespace detail {
 // The AVX2 forms of the above (find_kernels_avx2.cpp).
 void CandidateMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks);
 uint32_t DifferingBitsAvx2(const uint32_t* a, const uint32_t* b, uint32_t n);
+uint32_t SetBitsAvx2(const uint32_t* masks, uint32_t n);
+void SetBitProductsAvx2(const uint32_t* masks, const uint16_t* templateSets, uint32_t stride, uint32_t count,
+                        uint32_t blocks, uint32_t* products);
 void CandidateScanMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks);
 void DifferingBitsEachAvx2(const uint32_t* masks, const uint32_t* templates, uint32_t count, uint32_t blocks,
                            uint32_t* differ);

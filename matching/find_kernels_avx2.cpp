@@ -9,31 +9,35 @@
 
 namespace kestrune::detail {
 
-void CandidateMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks) {
-  __m256d m0 = _mm256_setzero_pd(), m1 = m0, m2 = m0, m3 = m0, m4 = m0, m5 = m0, m6 = m0, m7 = m0;
+namespace {
+
+// Each band's mean: the shares of the candidate's blocks added from 0.0 in
+// block order, four bands per register.
+inline void BandMeans(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, __m256d (&m)[8]) {
+  for (__m256d& v : m) v = _mm256_setzero_pd();
   uint32_t slot = first;
   for (uint32_t i = 0; i < blocks; ++i) {
     const double* s = ring.shares + 32 * size_t{slot};
-    m0 = _mm256_add_pd(m0, _mm256_loadu_pd(s));
-    m1 = _mm256_add_pd(m1, _mm256_loadu_pd(s + 4));
-    m2 = _mm256_add_pd(m2, _mm256_loadu_pd(s + 8));
-    m3 = _mm256_add_pd(m3, _mm256_loadu_pd(s + 12));
-    m4 = _mm256_add_pd(m4, _mm256_loadu_pd(s + 16));
-    m5 = _mm256_add_pd(m5, _mm256_loadu_pd(s + 20));
-    m6 = _mm256_add_pd(m6, _mm256_loadu_pd(s + 24));
-    m7 = _mm256_add_pd(m7, _mm256_loadu_pd(s + 28));
+    for (int k = 0; k < 8; ++k) m[k] = _mm256_add_pd(m[k], _mm256_loadu_pd(s + 4 * k));
     slot += step;
     if (slot >= ring.slots) slot -= ring.slots;
   }
-  slot = first;
+}
+
+}  // namespace
+
+void CandidateMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks) {
+  __m256d m[8];
+  BandMeans(ring, first, step, blocks, m);
+  uint32_t slot = first;
   for (uint32_t i = 0; i < blocks; ++i) {
     const double* e = ring.energies + 32 * size_t{slot};
     // mean <= energy, false when either is a NaN.
-    const auto bits = [&](__m256d m, int at) {
-      return static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(m, _mm256_loadu_pd(e + at), _CMP_LE_OQ))) << at;
+    const auto bits = [&](__m256d mean, int at) {
+      return static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(mean, _mm256_loadu_pd(e + at), _CMP_LE_OQ))) << at;
     };
-    masks[i] = bits(m0, 0) | bits(m1, 4) | bits(m2, 8) | bits(m3, 12) | bits(m4, 16) | bits(m5, 20) |
-               bits(m6, 24) | bits(m7, 28);
+    masks[i] = bits(m[0], 0) | bits(m[1], 4) | bits(m[2], 8) | bits(m[3], 12) | bits(m[4], 16) | bits(m[5], 20) |
+               bits(m[6], 24) | bits(m[7], 28);
     slot += step;
     if (slot >= ring.slots) slot -= ring.slots;
   }
@@ -52,33 +56,64 @@ uint32_t DifferingBitsAvx2(const uint32_t* a, const uint32_t* b, uint32_t n) {
   return static_cast<uint32_t>(differ);
 }
 
-void CandidateScanMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks) {
-  __m256d m0 = _mm256_setzero_pd(), m1 = m0, m2 = m0, m3 = m0, m4 = m0, m5 = m0, m6 = m0, m7 = m0;
-  uint32_t slot = first;
-  for (uint32_t i = 0; i < blocks; ++i) {
-    const double* s = ring.shares + 32 * size_t{slot};
-    m0 = _mm256_add_pd(m0, _mm256_loadu_pd(s));
-    m1 = _mm256_add_pd(m1, _mm256_loadu_pd(s + 4));
-    m2 = _mm256_add_pd(m2, _mm256_loadu_pd(s + 8));
-    m3 = _mm256_add_pd(m3, _mm256_loadu_pd(s + 12));
-    m4 = _mm256_add_pd(m4, _mm256_loadu_pd(s + 16));
-    m5 = _mm256_add_pd(m5, _mm256_loadu_pd(s + 20));
-    m6 = _mm256_add_pd(m6, _mm256_loadu_pd(s + 24));
-    m7 = _mm256_add_pd(m7, _mm256_loadu_pd(s + 28));
-    slot += step;
-    if (slot >= ring.slots) slot -= ring.slots;
+uint32_t SetBitsAvx2(const uint32_t* masks, uint32_t n) {
+  uint64_t set = 0;
+  uint32_t i = 0;
+  for (; i + 2 <= n; i += 2) {
+    uint64_t x;
+    std::memcpy(&x, masks + i, 8);
+    set += static_cast<uint64_t>(__builtin_popcountll(x));
   }
-  slot = first;
+  if (i < n) set += static_cast<uint64_t>(__builtin_popcount(masks[i]));
+  return static_cast<uint32_t>(set);
+}
+
+void SetBitProductsAvx2(const uint32_t* masks, const uint16_t* templateSets, uint32_t stride, uint32_t count,
+                        uint32_t blocks, uint32_t* products) {
+  // The candidate's counts as 16-bit lanes, padded with zeros like the
+  // templates': a count is at most 32, so products of pairs sum in 32 bits.
+  alignas(32) uint16_t sets[256];
+  if (stride > 256) {
+    for (uint32_t t = 0; t < count; ++t) {
+      uint32_t sum = 0;
+      for (uint32_t i = 0; i < blocks; ++i) {
+        sum += static_cast<uint32_t>(__builtin_popcount(masks[i])) * templateSets[size_t{t} * stride + i];
+      }
+      products[t] = sum;
+    }
+    return;
+  }
+  for (uint32_t i = 0; i < stride; ++i) sets[i] = i < blocks ? static_cast<uint16_t>(__builtin_popcount(masks[i])) : 0;
+  for (uint32_t t = 0; t < count; ++t) {
+    const uint16_t* b = templateSets + size_t{t} * stride;
+    __m256i sum = _mm256_setzero_si256();
+    for (uint32_t i = 0; i < stride; i += 16) {
+      const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(sets + i));
+      const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+      sum = _mm256_add_epi32(sum, _mm256_madd_epi16(x, y));
+    }
+    const __m128i half = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+    const __m128i quarter = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0x4E));
+    products[t] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_add_epi32(quarter, _mm_shuffle_epi32(quarter, 0xB1))));
+  }
+}
+
+void CandidateScanMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks) {
+  __m256d m[8];
+  BandMeans(ring, first, step, blocks, m);
+  uint32_t slot = first;
   for (uint32_t i = 0; i < blocks; ++i) {
     const double* e = ring.energies + 32 * size_t{slot};
     // mean <= energy, false when either is a NaN; all ones or all zeros per band.
-    const auto le = [&](__m256d m, int at) { return _mm256_castpd_ps(_mm256_cmp_pd(m, _mm256_loadu_pd(e + at), _CMP_LE_OQ)); };
+    const auto le = [&](__m256d mean, int at) {
+      return _mm256_castpd_ps(_mm256_cmp_pd(mean, _mm256_loadu_pd(e + at), _CMP_LE_OQ));
+    };
     // One 32-bit half of each band's result, two compares per register,
     // then packed to a byte per band: one movemask for the 32 bands.
-    const __m256i p0 = _mm256_castps_si256(_mm256_blend_ps(le(m0, 0), le(m1, 4), 0xAA));
-    const __m256i p1 = _mm256_castps_si256(_mm256_blend_ps(le(m2, 8), le(m3, 12), 0xAA));
-    const __m256i p2 = _mm256_castps_si256(_mm256_blend_ps(le(m4, 16), le(m5, 20), 0xAA));
-    const __m256i p3 = _mm256_castps_si256(_mm256_blend_ps(le(m6, 24), le(m7, 28), 0xAA));
+    const __m256i p0 = _mm256_castps_si256(_mm256_blend_ps(le(m[0], 0), le(m[1], 4), 0xAA));
+    const __m256i p1 = _mm256_castps_si256(_mm256_blend_ps(le(m[2], 8), le(m[3], 12), 0xAA));
+    const __m256i p2 = _mm256_castps_si256(_mm256_blend_ps(le(m[4], 16), le(m[5], 20), 0xAA));
+    const __m256i p3 = _mm256_castps_si256(_mm256_blend_ps(le(m[6], 24), le(m[7], 28), 0xAA));
     const __m256i bytes = _mm256_packs_epi16(_mm256_packs_epi32(p0, p1), _mm256_packs_epi32(p2, p3));
     masks[i] = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
     slot += step;

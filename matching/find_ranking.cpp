@@ -58,24 +58,28 @@ SimilarityStats ComputeStats(const StartScores& scores, uint32_t allPairs) {
     squares += d * d;
   }
   stats.deviation = std::sqrt(squares / static_cast<double>(stats.starts));
-  // The quantiles from a histogram of similarities in steps of 1/100 %.
-  constexpr int kBins = 10001;
-  std::vector<uint64_t> histogram(kBins, 0);
-  for (size_t i = 0; i < scores.Count(); ++i) {
-    if (!scores.Compared(i, allPairs)) continue;
-    histogram[std::clamp(static_cast<int>(scores.Similarity(i) * 100.0 + 0.5), 0, kBins - 1)]++;
-  }
-  const auto quantile = [&](double q) {
-    const auto wanted = static_cast<uint64_t>(q * static_cast<double>(stats.starts));
-    uint64_t seen = 0;
-    for (int b = 0; b < kBins; ++b) {
-      seen += histogram[b];
-      if (seen > wanted) return b / 100.0;
+  // The quantiles from histograms in steps of 1/100 %.
+  const auto lowerHalf = [&](double low, double high, auto value, double& median, double& lowerDeviation) {
+    const auto bins = static_cast<int>((high - low) * 100.0) + 1;
+    std::vector<uint64_t> histogram(bins, 0);
+    for (size_t i = 0; i < scores.Count(); ++i) {
+      if (!scores.Compared(i, allPairs)) continue;
+      histogram[std::clamp(static_cast<int>(std::floor((value(i) - low) * 100.0 + 0.5)), 0, bins - 1)]++;
     }
-    return 100.0;
+    const auto quantile = [&](double q) {
+      const auto wanted = static_cast<uint64_t>(q * static_cast<double>(stats.starts));
+      uint64_t seen = 0;
+      for (int b = 0; b < bins; ++b) {
+        seen += histogram[b];
+        if (seen > wanted) return low + b / 100.0;
+      }
+      return high;
+    };
+    median = quantile(0.5);
+    lowerDeviation = median - quantile(0.158655);
   };
-  stats.median = quantile(0.5);
-  stats.lowerDeviation = stats.median - quantile(0.158655);
+  lowerHalf(0.0, 100.0, [&](size_t i) { return scores.Similarity(i); }, stats.median, stats.lowerDeviation);
+  lowerHalf(-100.0, 100.0, [&](size_t i) { return scores.Excess(i); }, stats.excessMedian, stats.excessLowerDeviation);
   return stats;
 }
 
@@ -96,14 +100,15 @@ std::vector<FindMatch> PickBestStarts(StartScores& scores, uint32_t allPairs, co
                                       const StartLayout& layout, uint32_t window, uint32_t count) {
   std::vector<FindMatch> picked;
   while (picked.size() < count) {
-    // The best compared start; ties go to the earlier one. Agreement over
-    // pairs is compared by cross-multiplying, exactly.
+    // The best compared start; ties go to the earlier one.
     uint64_t best = UINT64_MAX;
+    double bestExcess = 0.0;
     for (uint64_t i = 0; i < scores.Count(); ++i) {
       if (!scores.Compared(i, allPairs)) continue;
-      if (best == UINT64_MAX ||
-          uint64_t{scores.agreement[i]} * scores.pairs[best] > uint64_t{scores.agreement[best]} * scores.pairs[i]) {
+      const double excess = scores.Excess(i);
+      if (best == UINT64_MAX || excess > bestExcess) {
         best = i;
+        bestExcess = excess;
       }
     }
     if (best == UINT64_MAX) break;
@@ -113,6 +118,7 @@ std::vector<FindMatch> PickBestStarts(StartScores& scores, uint32_t allPairs, co
     m.agreement = scores.agreement[best];
     m.bits = 32u * scores.pairs[best];
     m.similarity = scores.Similarity(best);
+    m.excess = bestExcess;
     m.z = stats.deviation > 0.0 ? (m.similarity - stats.mean) / stats.deviation : 0.0;
     m.lowerZ = stats.lowerDeviation > 0.0 ? (m.similarity - stats.median) / stats.lowerDeviation : 0.0;
     m.record = static_cast<uint32_t>(best);  // the start's index until the caller says otherwise

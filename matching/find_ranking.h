@@ -36,6 +36,9 @@ struct SimilarityStats {
   // deviation the lower half of the similarities alone shows.
   double median = 0.0;
   double lowerDeviation = 0.0;
+  // The same two of the agreements beyond chance (StartScores::Excess).
+  double excessMedian = 0.0;
+  double excessLowerDeviation = 0.0;
 };
 
 // allPairs: the block pairs of a start with nothing silent.
@@ -46,8 +49,8 @@ SimilarityStats ComputeStats(const StartScores& scores, uint32_t allPairs);
 std::vector<float> SimilarityCurve(const StartScores& scores, uint32_t allPairs, const StartLayout& layout,
                                    uint32_t sourceFrames, uint32_t points);
 
-// Up to count starts, best similarity first, each excluding every other start
-// within window frames of it. Their z is filled in; the score is not. The
+// Up to count starts, best agreement beyond chance first, each excluding
+// every other start within window frames of it. Their z is filled in; the score is not. The
 // frame of each lies between the hops: where lines through the best start and
 // its two neighbours meet (a peak of similarity is a triangle about a block
 // wide), at most half a hop from the best start.

@@ -61,7 +61,10 @@ struct FindSourceStatus {
   double deviation = 0.0;            // population standard deviation, percent
   double median = 0.0;               // percent
   double lowerDeviation = 0.0;       // the median less the lower 15.87 % point
-  double scoreDeviation = 0.0;       // what the score divides by: lowerDeviation, capped (docs/find.md)
+  // The same two of the starts' agreements beyond chance (FindMatch::excess).
+  double excessMedian = 0.0;
+  double excessLowerDeviation = 0.0;
+  double scoreDeviation = 0.0;       // what the score divides by: excessLowerDeviation, capped (docs/find.md)
   // curvePoints values in percent, -1 where a stretch holds no start.
   std::vector<float> curve;
 };
@@ -74,6 +77,10 @@ struct FindMatch {
   uint32_t agreement = 0;   // mask bits that agree
   uint32_t bits = 0;        // mask bits compared
   double similarity = 0.0;  // agreement * 100 / bits
+  // The agreement beyond what blocks with these numbers of set bits reach
+  // by chance, in percent of the bits compared (BeyondChance in
+  // find_scores.h). The score is built on it.
+  double excess = 0.0;
   double z = 0.0;           // (similarity - mean) / deviation over the source's starts
   // (similarity - median) / the deviation of the lower half of the source's
   // starts: the upper half holds related material (beat-aligned and

@@ -1,6 +1,7 @@
 #include "matching/find_wav_scan.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -43,6 +44,16 @@ class SegmentScanner {
       masks_.assign(g_.blocks, 0);
       candidateSilent_.assign(g_.blocks, 0);
       differ_.assign(g_.templates, 0);
+      templateSet_.assign(g_.templates, 0);
+      products_.assign(g_.templates, 0);
+      setStride_ = (g_.blocks + 15) / 16 * 16;
+      blockSets_.assign(size_t{setStride_} * g_.templates, 0);
+      for (uint32_t t = 0; t < g_.templates; ++t) {
+        templateSet_[t] = SetBits(templates_.Masks(t), g_.blocks);
+        for (uint32_t i = 0; i < g_.blocks; ++i) {
+          blockSets_[size_t{t} * setStride_ + i] = static_cast<uint16_t>(std::popcount(templates_.Masks(t)[i]));
+        }
+      }
       chunkBlocks_ = std::max<uint32_t>(1, kChunkFrames / g_.hop);
       const size_t frames = size_t{chunkBlocks_ - 1} * g_.hop + kBlockFrames;
       chunk_.assign(frames * 4, 0);
@@ -128,7 +139,11 @@ class SegmentScanner {
       if (any) cs = candidateSilent_.data();
     }
     // Template t compares with this candidate for the start c - t * fragmentHops.
-    if (cs == nullptr) DifferingBitsEach(masks_.data(), templates_.masks.data(), g_.templates, g_.blocks, differ_.data());
+    uint32_t candidateSet = 0;
+    if (cs == nullptr) {
+      candidateSet = CompareWithTemplates(masks_.data(), templates_.masks.data(), blockSets_.data(), setStride_,
+                                          g_.templates, g_.blocks, differ_.data(), products_.data());
+    }
     for (uint32_t t = 0; t < g_.templates; ++t) {
       const uint64_t back = t * g_.fragmentHops;
       if (back > c || c - back < s0) break;
@@ -137,8 +152,10 @@ class SegmentScanner {
       if (cs == nullptr && templates_.silentBlocks[t] == 0) {
         scores_.agreement[s] += 32 * g_.blocks - differ_[t];
         scores_.pairs[s] = static_cast<uint16_t>(scores_.pairs[s] + g_.blocks);
+        // The sum of BlockChance over the blocks.
+        scores_.chance[s] += 1024 * g_.blocks - 32 * (templateSet_[t] + candidateSet) + 2 * products_[t];
       } else {
-        AddComparison(templates_, t, masks_.data(), cs, scores_.agreement[s], scores_.pairs[s]);
+        AddComparison(templates_, t, masks_.data(), cs, scores_, s);
       }
     }
   }
@@ -185,6 +202,10 @@ class SegmentScanner {
   std::vector<uint32_t> masks_;
   std::vector<uint8_t> candidateSilent_;
   std::vector<uint32_t> differ_;  // per template, against the candidate
+  std::vector<uint32_t> templateSet_;  // per template, its set bits
+  std::vector<uint16_t> blockSets_;    // per template, each block's set bits, setStride_ apart
+  uint32_t setStride_ = 16;
+  std::vector<uint32_t> products_;     // per template, SetBitProducts against the candidate
   uint32_t chunkBlocks_ = 1;
   std::vector<uint8_t> chunk_;
   std::vector<double> left_, right_;  // chunk_'s samples, scaled

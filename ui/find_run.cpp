@@ -18,6 +18,24 @@ QString FromPath(const std::filesystem::path& path) { return QFile::decodeName(p
 
 QJsonValue OrNull(const QString& text) { return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text); }
 
+// The similarity at which a start would reach the minimum score. The score
+// is (excess - median) / deviation - allowance, the excess being the
+// similarity less the agreement the start's blocks reach by chance: the line
+// is exact for the best start of the source, whose chance is its similarity
+// less its excess, and near it for the others.
+double ScoreLine(const FindRequest& request, const FindResult& result, size_t source) {
+  const FindSourceStatus& s = result.sources[source];
+  const double excess = s.excessMedian + (request.minScore + result.scoreAllowance) * s.scoreDeviation;
+  double chance = 50.0;
+  for (const FindMatch& m : result.matches) {
+    if (m.source == source) {
+      chance = m.similarity - m.excess;
+      break;
+    }
+  }
+  return std::clamp(chance + excess, 0.0, 100.0);
+}
+
 }  // namespace
 
 bool FindRunData::AnyConfident() const {
@@ -40,13 +58,12 @@ FindRunData FindRunFrom(const FindRequest& request, const FindResult& result) {
   run.minScore = request.minScore;
   for (const FindSourceStatus& s : result.sources) run.sources.push_back({FromPath(s.path), s.frames, QString::fromStdString(s.error)});
   // The dialog searches one source; its curve and its line are drawn.
-  for (const FindSourceStatus& s : result.sources) {
+  for (size_t i = 0; i < result.sources.size(); ++i) {
+    const FindSourceStatus& s = result.sources[i];
     if (!s.frames || s.curve.empty()) continue;
     run.sourceFrames = *s.frames;
     run.curve = s.curve;
-    // score = (similarity - median) / scoreDeviation - allowance, solved
-    // for the similarity at the minimum score.
-    run.scoreLine = static_cast<float>(s.median + (request.minScore + result.scoreAllowance) * s.scoreDeviation);
+    run.scoreLine = static_cast<float>(ScoreLine(request, result, i));
     break;
   }
   const bool database = !request.database.empty();

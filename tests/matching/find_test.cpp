@@ -11,6 +11,7 @@
 #include "matching/find_confidence.h"
 #include "matching/find_kernels.h"
 #include "matching/find_request.h"
+#include "matching/find_scores.h"
 #include "matching/find_templates.h"
 #include "matching/find_wav_scan.h"
 #include "matching/similarity.h"
@@ -95,6 +96,27 @@ TEST_F(FindMasks, CandidateMasksFromSingleBlocksAreTheAnalysersBitForBit) {
   }
 }
 
+// The agreement blocks reach by chance, given how many bits each has set,
+// is taken off: blocks all set or all clear on both sides (silence, then a
+// loud chord) agree fully and count for nothing.
+TEST(FindChance, AgreementIsCountedBeyondEachBlocksChance) {
+  EXPECT_EQ(BlockChance(16, 16), 512u);  // half set: half agree by chance
+  EXPECT_EQ(BlockChance(32, 32), 1024u);
+  EXPECT_EQ(BlockChance(0, 32), 0u);
+  // Identical blocks half set: half their bits agree beyond chance.
+  EXPECT_DOUBLE_EQ(BeyondChance(2 * 32, 2, 2 * 512), 50.0);
+  EXPECT_DOUBLE_EQ(BeyondChance(2 * 24, 2, 2 * 512), 25.0);
+  // One block all clear against all clear and one all set against all set:
+  // full agreement, all of it chance.
+  EXPECT_DOUBLE_EQ(BeyondChance(64, 2, BlockChance(0, 0) + BlockChance(32, 32)), 0.0);
+  // Beside a half-set pair agreeing in 24 bits, they dilute it: a start
+  // cannot score on its few blocks that are not at chance.
+  EXPECT_DOUBLE_EQ(BeyondChance(64 + 24, 3, 2048 + 512), 25.0 / 3.0);
+  // Opposite half-set blocks fall below chance.
+  EXPECT_DOUBLE_EQ(BeyondChance(0, 1, 512), -50.0);
+  EXPECT_DOUBLE_EQ(BeyondChance(0, 0, 0), 0.0);
+}
+
 class MemoryAudio : public FindAudio {
  public:
   explicit MemoryAudio(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
@@ -136,18 +158,22 @@ TEST_F(FindMasks, EveryStartOfAScanScoresTheAnalysersMasks) {
       work.hop = hop;
       ASSERT_TRUE(ScanWavSource(work, scores));
       for (size_t st = 0; st < scores.Count(); st += (hop == 128 ? 3 : 1)) {
-        uint32_t agreement = 0, pairs = 0;
+        uint32_t agreement = 0, pairs = 0, chance = 0;
         for (uint32_t j = 0; j < f; ++j) {
           const size_t p = st * hop + size_t{j} * d;
           const auto masks = SplitMasks(frames, p, h);
           for (uint32_t i = 0; i < h; ++i) {
             if (templates.Silent(j)[i] != 0 || SilentBlock(frames.data() + (p + size_t{i} * kBlockFrames) * 4)) continue;
             agreement += 32 - static_cast<uint32_t>(std::popcount(masks[i] ^ templates.Masks(j)[i]));
+            const auto a = static_cast<uint32_t>(std::popcount(templates.Masks(j)[i]));
+            const auto b = static_cast<uint32_t>(std::popcount(masks[i]));
+            chance += a * b + (32 - a) * (32 - b);
             ++pairs;
           }
         }
         ASSERT_EQ(scores.agreement[st], agreement) << "start " << st << " hop " << hop << " kernel " << static_cast<int>(kernel);
         ASSERT_EQ(scores.pairs[st], pairs) << "start " << st << " hop " << hop;
+        ASSERT_EQ(scores.chance[st], chance) << "start " << st << " hop " << hop;
       }
     }
   }
@@ -253,7 +279,7 @@ TEST_F(FindSearch, SeveralSourcesAndAFolderWithAnUnreadableFile) {
   EXPECT_GT(result.scoreAllowance, ScoreAllowance(result.sources[2].starts));
   const FindSourceStatus& c = result.sources[2];
   EXPECT_DOUBLE_EQ(result.matches[0].score,
-                   (result.matches[0].similarity - c.median) / c.scoreDeviation - ScoreAllowance(result.startsSearched));
+                   (result.matches[0].excess - c.excessMedian) / c.scoreDeviation - ScoreAllowance(result.startsSearched));
 
   request.sources = {dir / "lib" / "b_broken.wav"};
   EXPECT_FALSE(RunFind(request, result, nullptr));
