@@ -35,44 +35,62 @@ void CandidateScanMasksAvx512(const EnergyRing& ring, uint32_t first, uint32_t s
   }
 }
 
-void DifferingBitsEachAvx512(const uint32_t* masks, const uint32_t* templates, uint32_t count, uint32_t blocks,
-                             uint32_t* differ) {
-  // Up to 32 words (splits up to about 750 ms) the candidate stays in two
-  // registers for all the templates.
-  if (blocks <= 32) {
-    const auto k0 = static_cast<__mmask16>(blocks >= 16 ? 0xFFFFu : (uint32_t{1} << blocks) - 1);
-    const auto k1 = static_cast<__mmask16>(blocks <= 16 ? 0u : blocks == 32 ? 0xFFFFu : (uint32_t{1} << (blocks - 16)) - 1);
-    const __m512i a0 = _mm512_maskz_loadu_epi32(k0, masks);
-    const __m512i a1 = _mm512_maskz_loadu_epi32(k1, blocks > 16 ? masks + 16 : masks);
-    for (uint32_t t = 0; t < count; ++t) {
-      const uint32_t* b = templates + size_t{t} * blocks;
-      const __m512i d0 = _mm512_popcnt_epi32(_mm512_xor_si512(a0, _mm512_maskz_loadu_epi32(k0, b)));
-      const __m512i d1 = _mm512_popcnt_epi32(_mm512_xor_si512(a1, _mm512_maskz_loadu_epi32(k1, blocks > 16 ? b + 16 : b)));
-      differ[t] = static_cast<uint32_t>(_mm512_reduce_add_epi32(_mm512_add_epi32(d0, d1)));
-    }
-    return;
-  }
-  for (uint32_t t = 0; t < count; ++t) {
-    const uint32_t* b = templates + size_t{t} * blocks;
-    __m512i sum = _mm512_setzero_si512();
+uint32_t CompareWithTemplatesAvx512(const uint32_t* masks, const uint32_t* templates, const uint16_t* templateSets,
+                                    uint32_t stride, uint32_t count, uint32_t blocks, uint32_t* differ,
+                                    uint32_t* products) {
+  // Up to 32 blocks (splits up to about 750 ms) the candidate stays in two
+  // registers for all the templates; longer ones take the general route.
+  if (blocks > 32) {
+    uint32_t set = 0;
     for (uint32_t i = 0; i < blocks; i += 16) {
       const uint32_t n = blocks - i < 16 ? blocks - i : 16;
       const auto k = static_cast<__mmask16>(n == 16 ? 0xFFFFu : (uint32_t{1} << n) - 1);
-      const __m512i x = _mm512_xor_si512(_mm512_maskz_loadu_epi32(k, masks + i), _mm512_maskz_loadu_epi32(k, b + i));
-      sum = _mm512_add_epi32(sum, _mm512_popcnt_epi32(x));
+      set += static_cast<uint32_t>(_mm512_reduce_add_epi32(_mm512_popcnt_epi32(_mm512_maskz_loadu_epi32(k, masks + i))));
     }
-    differ[t] = static_cast<uint32_t>(_mm512_reduce_add_epi32(sum));
+    for (uint32_t t = 0; t < count; ++t) {
+      const uint32_t* b = templates + size_t{t} * blocks;
+      const uint16_t* sets = templateSets + size_t{t} * stride;
+      __m512i d = _mm512_setzero_si512(), p = d;
+      for (uint32_t i = 0; i < blocks; i += 16) {
+        const uint32_t n = blocks - i < 16 ? blocks - i : 16;
+        const auto k = static_cast<__mmask16>(n == 16 ? 0xFFFFu : (uint32_t{1} << n) - 1);
+        const __m512i a = _mm512_maskz_loadu_epi32(k, masks + i);
+        d = _mm512_add_epi32(d, _mm512_popcnt_epi32(_mm512_xor_si512(a, _mm512_maskz_loadu_epi32(k, b + i))));
+        const __m512i ts = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(sets + i)));
+        p = _mm512_add_epi32(p, _mm512_madd_epi16(_mm512_popcnt_epi32(a), ts));
+      }
+      differ[t] = static_cast<uint32_t>(_mm512_reduce_add_epi32(d));
+      products[t] = static_cast<uint32_t>(_mm512_reduce_add_epi32(p));
+    }
+    return set;
   }
-}
-
-uint32_t SetBitsAvx512(const uint32_t* masks, uint32_t n) {
-  __m512i sum = _mm512_setzero_si512();
-  for (uint32_t i = 0; i < n; i += 16) {
-    const uint32_t left = n - i < 16 ? n - i : 16;
-    const auto k = static_cast<__mmask16>(left == 16 ? 0xFFFFu : (uint32_t{1} << left) - 1);
-    sum = _mm512_add_epi32(sum, _mm512_popcnt_epi32(_mm512_maskz_loadu_epi32(k, masks + i)));
+  const auto k0 = static_cast<__mmask16>(blocks >= 16 ? 0xFFFFu : (uint32_t{1} << blocks) - 1);
+  const auto k1 = static_cast<__mmask16>(blocks <= 16 ? 0u : blocks == 32 ? 0xFFFFu : (uint32_t{1} << (blocks - 16)) - 1);
+  const __m512i a0 = _mm512_maskz_loadu_epi32(k0, masks);
+  const __m512i a1 = _mm512_maskz_loadu_epi32(k1, blocks > 16 ? masks + 16 : masks);
+  // Each block's set bits, one per 32-bit lane (0 past the blocks).
+  const __m512i c0 = _mm512_popcnt_epi32(a0), c1 = _mm512_popcnt_epi32(a1);
+  const auto set = static_cast<uint32_t>(_mm512_reduce_add_epi32(_mm512_add_epi32(c0, c1)));
+  for (uint32_t t = 0; t < count; ++t) {
+    const uint32_t* b = templates + size_t{t} * blocks;
+    const uint16_t* sets = templateSets + size_t{t} * stride;
+    const __m512i d0 = _mm512_popcnt_epi32(_mm512_xor_si512(a0, _mm512_maskz_loadu_epi32(k0, b)));
+    const __m512i d1 = _mm512_popcnt_epi32(_mm512_xor_si512(a1, _mm512_maskz_loadu_epi32(k1, blocks > 16 ? b + 16 : b)));
+    // Counts of at most 32 in the low half of each lane: one 16-bit
+    // multiply-add gives their product.
+    __m512i p = _mm512_madd_epi16(c0, _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(sets))));
+    if (blocks > 16) {
+      const __m256i s1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sets + 16));
+      p = _mm512_add_epi32(p, _mm512_madd_epi16(c1, _mm512_cvtepu16_epi32(s1)));
+    }
+    // One sum for both: the differing bits (at most 1024) in the low 11
+    // bits, the products (at most 32768) above them.
+    const __m512i both = _mm512_add_epi32(_mm512_add_epi32(d0, d1), _mm512_slli_epi32(p, 11));
+    const auto sum = static_cast<uint32_t>(_mm512_reduce_add_epi32(both));
+    differ[t] = sum & 2047u;
+    products[t] = sum >> 11;
   }
-  return static_cast<uint32_t>(_mm512_reduce_add_epi32(sum));
+  return set;
 }
 
 }  // namespace kestrune::detail
