@@ -1,30 +1,29 @@
 // How sure the search is of a match (docs/find.md).
 //
-// The score is a z of the match's similarity over the source's starts,
-// measured from their median in units of the deviation of their lower half,
-// less an allowance for the number of starts searched.
-// - The deviation is capped at 10 / sqrt(T) percentage points, T the
+// The score is a z of the match's agreement beyond chance (BeyondChance in
+// find_scores.h) over the source's starts, measured from their median in
+// units of the deviation of their lower half, less an allowance for the
+// number of starts searched.
+// - The deviation is capped at 5 / sqrt(T) percentage points, T the
 //   templates compared per start. On rendered music, starts of unrelated
 //   recordings spread less than that; wider spreads came from a source of
 //   the same tempo and rhythm as the fragment (above all its own song),
-//   where they made a 95 % match look ordinary.
-// - The best of N unrelated starts drifts upwards as N grows; it grew like
-//   the maximum of an exponential tail, by about 0.6 per factor e of starts
+//   where they made a strong match look ordinary.
+// - The best of N unrelated starts drifts upwards as N grows, like the
+//   maximum of an exponential tail, by about 0.6 per factor e of starts
 //   (from one minute of source to an hour), not like a Gaussian's
-//   sqrt(2 ln N). The allowance takes that growth off beyond 8700 starts,
-//   where the default minimum score of 6 let 13 of 9072 searches of a
-//   fragment in an unrelated one-minute song through.
+//   sqrt(2 ln N). The allowance takes that growth off beyond 8700 starts.
 #pragma once
 
 #include <cstdint>
 
 namespace kestrune {
 
-inline constexpr double kUnrelatedDeviation = 10.0;  // percentage points, for one template
+inline constexpr double kUnrelatedDeviation = 5.0;  // percentage points, for one template
 inline constexpr double kScoreReferenceStarts = 8700.0;
 inline constexpr double kScoreGrowthPerLog = 0.6;
 
-// The deviation the score divides by: the lower half's, at most 10 / sqrt(T).
+// The deviation the score divides by: the lower half's, at most 5 / sqrt(T).
 double ScoreDeviation(double lowerDeviation, uint32_t templates);
 
 // 0.6 ln(N / 8700) for N above 8700 starts, else 0.

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "analysis/kernels.h"
+#include "matching/find_scores.h"
 
 namespace kestrune {
 namespace {
@@ -60,6 +61,17 @@ uint32_t SetBits(const uint32_t* masks, uint32_t n) {
   uint32_t set = 0;
   for (uint32_t i = 0; i < n; ++i) set += static_cast<uint32_t>(std::popcount(masks[i]));
   return set;
+}
+
+uint32_t PairChance(const uint32_t* a, const uint32_t* b, uint32_t n) {
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
+  if (UseVector()) return detail::PairChanceAvx2(a, b, n);
+#endif
+  uint32_t chance = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    chance += BlockChance(static_cast<uint32_t>(std::popcount(a[i])), static_cast<uint32_t>(std::popcount(b[i])));
+  }
+  return chance;
 }
 
 void SetBitProducts(const uint32_t* masks, const uint16_t* templateSets, uint32_t stride, uint32_t count,

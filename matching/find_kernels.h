@@ -43,6 +43,9 @@ void DifferingBitsEach(const uint32_t* masks, const uint32_t* templates, uint32_
 // Set bits of masks[0..n).
 uint32_t SetBits(const uint32_t* masks, uint32_t n);
 
+// The sum over i of BlockChance(popcount(a[i]), popcount(b[i])) (find_scores.h).
+uint32_t PairChance(const uint32_t* a, const uint32_t* b, uint32_t n);
+
 // products[t] = the sum over blocks i of popcount(masks[i]) times
 // templateSets[t * stride + i], for count templates: what the chance
 // agreement of a candidate with each template needs (BlockChance). stride
@@ -61,6 +64,7 @@ namespace detail {
 void CandidateMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks);
 uint32_t DifferingBitsAvx2(const uint32_t* a, const uint32_t* b, uint32_t n);
 uint32_t SetBitsAvx2(const uint32_t* masks, uint32_t n);
+uint32_t PairChanceAvx2(const uint32_t* a, const uint32_t* b, uint32_t n);
 void SetBitProductsAvx2(const uint32_t* masks, const uint16_t* templateSets, uint32_t stride, uint32_t count,
                         uint32_t blocks, uint32_t* products);
 void CandidateScanMasksAvx2(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks);

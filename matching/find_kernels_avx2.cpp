@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "matching/find_kernels.h"
+#include "matching/find_scores.h"
 
 namespace kestrune::detail {
 
@@ -66,6 +67,14 @@ uint32_t SetBitsAvx2(const uint32_t* masks, uint32_t n) {
   }
   if (i < n) set += static_cast<uint64_t>(__builtin_popcount(masks[i]));
   return static_cast<uint32_t>(set);
+}
+
+uint32_t PairChanceAvx2(const uint32_t* a, const uint32_t* b, uint32_t n) {
+  uint32_t chance = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    chance += BlockChance(static_cast<uint32_t>(__builtin_popcount(a[i])), static_cast<uint32_t>(__builtin_popcount(b[i])));
+  }
+  return chance;
 }
 
 void SetBitProductsAvx2(const uint32_t* masks, const uint16_t* templateSets, uint32_t stride, uint32_t count,

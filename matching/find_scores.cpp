@@ -21,6 +21,12 @@ void AddComparison(const FindTemplates& templates, uint32_t t, const uint32_t* c
                    StartScores& scores, size_t start) {
   const uint32_t h = templates.blocks;
   const uint32_t* masks = templates.Masks(t);
+  if (candidateSilent == nullptr && templates.silentBlocks[t] == 0) {
+    scores.agreement[start] += 32 * h - DifferingBits(masks, candidate, h);
+    scores.pairs[start] = static_cast<uint16_t>(scores.pairs[start] + h);
+    scores.chance[start] += PairChance(masks, candidate, h);
+    return;
+  }
   const uint8_t* silent = templates.Silent(t);
   uint32_t agreement = 0, pairs = 0, chance = 0;
   for (uint32_t i = 0; i < h; ++i) {
