@@ -72,8 +72,9 @@ void BM_FindBlock(benchmark::State& state) {
 BENCHMARK(BM_FindBlock);
 
 // One candidate as the scan compares it: its band means and masks (in the
-// scan's bit order) from the ring, and its comparison with each of 8
-// templates laid out one after another. The scan keeps each phase's blocks
+// scan's bit order, a run of candidates at a time) from the ring, its
+// comparison with each of 8 templates laid out one after another and its
+// chance agreement with each. The scan keeps each phase's blocks
 // together and compares a phase's candidates one after another, so
 // consecutive candidates share all but one block: a ring of one phase.
 void BM_FindCandidate(benchmark::State& state) {
@@ -85,27 +86,30 @@ void BM_FindCandidate(benchmark::State& state) {
     shares[i] = energies[i] / kBlocks;
   }
   const FindTemplates templates = NoiseTemplates(8);
-  std::vector<uint32_t> masks(kBlocks), differ(8), products(8);
+  std::vector<uint32_t> masks(kBlocks * kScanRun), differ(8), products(8), templateSet(8);
   uint32_t first = 0;
   uint32_t agreement = 0, chance = 0;
   // Each template block's set bits, 32 apart (21 blocks padded to 32).
-  std::vector<uint16_t> blockSets(8 * 32, 0);
+  std::vector<uint32_t> blockSets(8 * 32, 0);
   for (uint32_t t = 0; t < 8; ++t) {
-    for (uint32_t i = 0; i < kBlocks; ++i) blockSets[t * 32 + i] = static_cast<uint16_t>(std::popcount(templates.masks[t * kBlocks + i]));
+    for (uint32_t i = 0; i < kBlocks; ++i) blockSets[t * 32 + i] = static_cast<uint32_t>(std::popcount(templates.masks[t * kBlocks + i]));
+    templateSet[t] = SetBits(templates.masks.data() + t * kBlocks, kBlocks);
   }
   for (auto _ : state) {
-    CandidateScanMasks(EnergyRing{energies.data(), shares.data(), slots}, first, 1, kBlocks, masks.data());
-    const uint32_t set = CompareWithTemplates(masks.data(), templates.masks.data(), blockSets.data(), 32, 8, kBlocks,
-                                              differ.data(), products.data());
-    for (uint32_t t = 0; t < 8; ++t) {
-      agreement += 32 * kBlocks - differ[t];
-      chance += 1024 * kBlocks - 32 * set + 2 * products[t];
+    CandidateScanMasksRun(EnergyRing{energies.data(), shares.data(), slots}, first, kScanRun, kBlocks, masks.data());
+    for (uint32_t q = 0; q < kScanRun; ++q) {
+      const uint32_t set = CompareWithTemplates(masks.data() + q * kBlocks, templates.masks.data(), blockSets.data(), 32, 8,
+                                                kBlocks, differ.data(), products.data());
+      for (uint32_t t = 0; t < 8; ++t) {
+        agreement += 32 * kBlocks - differ[t];
+        chance += 1024 * kBlocks - 32 * (templateSet[t] + set) + 2 * products[t];
+      }
     }
-    if (++first == slots) first = 0;
+    first = (first + kScanRun) % slots;
     benchmark::DoNotOptimize(agreement);
     benchmark::DoNotOptimize(chance);
   }
-  state.SetItemsProcessed(state.iterations());
+  state.SetItemsProcessed(state.iterations() * kScanRun);
 }
 BENCHMARK(BM_FindCandidate);
 

@@ -17,7 +17,29 @@ bool UseVector() {
 #endif
 }
 
+bool UseAvx512() {
+#ifdef KESTRUNE_HAVE_AVX512_KERNELS
+  return DefaultKernelChoice() == KernelChoice::Avx512 && detail::FindAvx512Available();
+#else
+  return false;
+#endif
+}
+
 }  // namespace
+
+namespace detail {
+
+bool FindAvx512Available() {
+#if defined(KESTRUNE_HAVE_AVX512_KERNELS) && (defined(__x86_64__) || defined(__i386__))
+  static const bool available =
+      Avx512Available() && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vpopcntdq");
+  return available;
+#else
+  return false;
+#endif
+}
+
+}  // namespace detail
 
 void CandidateMasks(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks) {
 #ifdef KESTRUNE_HAVE_AVX2_KERNELS
@@ -74,21 +96,26 @@ uint32_t PairChance(const uint32_t* a, const uint32_t* b, uint32_t n) {
   return chance;
 }
 
-void SetBitProducts(const uint32_t* masks, const uint16_t* templateSets, uint32_t stride, uint32_t count,
+void SetBitProducts(const uint32_t* masks, const uint32_t* templateSets, uint32_t stride, uint32_t count,
                     uint32_t blocks, uint32_t* products) {
 #ifdef KESTRUNE_HAVE_AVX2_KERNELS
   if (UseVector()) return detail::SetBitProductsAvx2(masks, templateSets, stride, count, blocks, products);
 #endif
   for (uint32_t t = 0; t < count; ++t) {
-    const uint16_t* sets = templateSets + size_t{t} * stride;
+    const uint32_t* sets = templateSets + size_t{t} * stride;
     uint32_t sum = 0;
     for (uint32_t i = 0; i < blocks; ++i) sum += static_cast<uint32_t>(std::popcount(masks[i])) * sets[i];
     products[t] = sum;
   }
 }
 
-uint32_t CompareWithTemplates(const uint32_t* masks, const uint32_t* templates, const uint16_t* templateSets,
+uint32_t CompareWithTemplates(const uint32_t* masks, const uint32_t* templates, const uint32_t* templateSets,
                               uint32_t stride, uint32_t count, uint32_t blocks, uint32_t* differ, uint32_t* products) {
+#ifdef KESTRUNE_HAVE_AVX512_KERNELS
+  if (UseAvx512()) {
+    return detail::CompareWithTemplatesAvx512(masks, templates, templateSets, stride, count, blocks, differ, products);
+  }
+#endif
   DifferingBitsEach(masks, templates, count, blocks, differ);
   SetBitProducts(masks, templateSets, stride, count, blocks, products);
   return SetBits(masks, blocks);
@@ -99,20 +126,32 @@ uint32_t CompareWithTemplates(const uint32_t* masks, const uint32_t* templates, 
 constexpr uint8_t kScanBits[32] = {0, 2,  16, 18, 1, 3,  17, 19, 4,  6,  20, 22, 5,  7,  21, 23,
                                    8, 10, 24, 26, 9, 11, 25, 27, 12, 14, 28, 30, 13, 15, 29, 31};
 
-uint32_t ScanBit(uint32_t band) { return kScanBits[band & 31]; }
+uint32_t ScanBit(uint32_t band) { return UseAvx512() || !UseVector() ? band & 31 : kScanBits[band & 31]; }
 
 uint32_t ToScanOrder(uint32_t mask) {
+  if (UseAvx512() || !UseVector()) return mask;
   uint32_t out = 0;
   for (uint32_t j = 0; j < 32; ++j) out |= ((mask >> j) & 1u) << kScanBits[j];
   return out;
 }
 
 void CandidateScanMasks(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, uint32_t* masks) {
+#ifdef KESTRUNE_HAVE_AVX512_KERNELS
+  if (UseAvx512()) return detail::CandidateScanMasksAvx512(ring, first, step, blocks, masks);
+#endif
 #ifdef KESTRUNE_HAVE_AVX2_KERNELS
   if (UseVector()) return detail::CandidateScanMasksAvx2(ring, first, step, blocks, masks);
 #endif
   CandidateMasks(ring, first, step, blocks, masks);
-  for (uint32_t i = 0; i < blocks; ++i) masks[i] = ToScanOrder(masks[i]);
+}
+
+void CandidateScanMasksRun(const EnergyRing& ring, uint32_t first, uint32_t count, uint32_t blocks, uint32_t* masks) {
+#ifdef KESTRUNE_HAVE_AVX512_KERNELS
+  if (UseAvx512()) return detail::CandidateScanMasksRunAvx512(ring, first, count, blocks, masks);
+#endif
+  for (uint32_t q = 0; q < count; ++q) {
+    CandidateScanMasks(ring, (first + q) % ring.slots, 1, blocks, masks + size_t{q} * blocks);
+  }
 }
 
 void DifferingBitsEach(const uint32_t* masks, const uint32_t* templates, uint32_t count, uint32_t blocks,

@@ -77,11 +77,12 @@ uint32_t PairChanceAvx2(const uint32_t* a, const uint32_t* b, uint32_t n) {
   return chance;
 }
 
-void SetBitProductsAvx2(const uint32_t* masks, const uint16_t* templateSets, uint32_t stride, uint32_t count,
+void SetBitProductsAvx2(const uint32_t* masks, const uint32_t* templateSets, uint32_t stride, uint32_t count,
                         uint32_t blocks, uint32_t* products) {
-  // The candidate's counts as 16-bit lanes, padded with zeros like the
-  // templates': a count is at most 32, so products of pairs sum in 32 bits.
-  alignas(32) uint16_t sets[256];
+  // The candidate's counts, padded with zeros like the templates'. A count
+  // is at most 32, so each 32-bit lane's high half is 0 and a 16-bit
+  // multiply-add gives the product of the two counts.
+  alignas(32) uint32_t sets[256];
   if (stride > 256) {
     for (uint32_t t = 0; t < count; ++t) {
       uint32_t sum = 0;
@@ -92,11 +93,11 @@ void SetBitProductsAvx2(const uint32_t* masks, const uint16_t* templateSets, uin
     }
     return;
   }
-  for (uint32_t i = 0; i < stride; ++i) sets[i] = i < blocks ? static_cast<uint16_t>(__builtin_popcount(masks[i])) : 0;
+  for (uint32_t i = 0; i < stride; ++i) sets[i] = i < blocks ? static_cast<uint32_t>(__builtin_popcount(masks[i])) : 0;
   for (uint32_t t = 0; t < count; ++t) {
-    const uint16_t* b = templateSets + size_t{t} * stride;
+    const uint32_t* b = templateSets + size_t{t} * stride;
     __m256i sum = _mm256_setzero_si256();
-    for (uint32_t i = 0; i < stride; i += 16) {
+    for (uint32_t i = 0; i < stride; i += 8) {
       const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(sets + i));
       const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
       sum = _mm256_add_epi32(sum, _mm256_madd_epi16(x, y));

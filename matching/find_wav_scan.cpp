@@ -41,7 +41,7 @@ class SegmentScanner {
       energies_.assign(size_t{slots_} * 32, 0.0);
       shares_.assign(size_t{slots_} * 32, 0.0);
       silent_.assign(slots_, 0);
-      masks_.assign(g_.blocks, 0);
+      masks_.assign(size_t{g_.blocks} * kScanRun, 0);
       candidateSilent_.assign(g_.blocks, 0);
       differ_.assign(g_.templates, 0);
       templateSet_.assign(g_.templates, 0);
@@ -51,7 +51,7 @@ class SegmentScanner {
       for (uint32_t t = 0; t < g_.templates; ++t) {
         templateSet_[t] = SetBits(templates_.Masks(t), g_.blocks);
         for (uint32_t i = 0; i < g_.blocks; ++i) {
-          blockSets_[size_t{t} * setStride_ + i] = static_cast<uint16_t>(std::popcount(templates_.Masks(t)[i]));
+          blockSets_[size_t{t} * setStride_ + i] = static_cast<uint32_t>(std::popcount(templates_.Masks(t)[i]));
         }
       }
       chunkBlocks_ = std::max<uint32_t>(1, kChunkFrames / g_.hop);
@@ -98,7 +98,16 @@ class SegmentScanner {
       const uint64_t c = b - g_.lag;
       if (c + 1 - pending < kBatch && b < lastBlock) continue;
       for (uint64_t first = pending; first < std::min(pending + g_.step, c + 1); ++first) {
-        for (uint64_t k = first; k <= c; k += g_.step) Compare(k, s0, s1);
+        // The phase's candidates lie in consecutive slots: their masks are
+        // made a run at a time.
+        for (uint64_t k = first; k <= c;) {
+          const auto run = static_cast<uint32_t>(std::min<uint64_t>(kScanRun, (c - k) / g_.step + 1));
+          const uint64_t r = k - s0;
+          const size_t phase = size_t{static_cast<uint32_t>(r % g_.step)} * perPhase_;
+          const EnergyRing ring{energies_.data() + phase * 32, shares_.data() + phase * 32, perPhase_};
+          CandidateScanMasksRun(ring, static_cast<uint32_t>((r / g_.step) % perPhase_), run, g_.blocks, masks_.data());
+          for (uint32_t q = 0; q < run; ++q, k += g_.step) Compare(k, s0, s1, masks_.data() + size_t{q} * g_.blocks);
+        }
       }
       pending = c + 1;
     }
@@ -119,14 +128,12 @@ class SegmentScanner {
     return size_t{static_cast<uint32_t>(r % g_.step)} * perPhase_ + static_cast<size_t>((r / g_.step) % perPhase_);
   }
 
-  // Compares candidate c with the templates, for the starts in [s0, s1)
-  // that use it.
-  void Compare(uint64_t c, uint64_t s0, uint64_t s1) {
+  // Compares candidate c, whose masks these are, with the templates, for
+  // the starts in [s0, s1) that use it.
+  void Compare(uint64_t c, uint64_t s0, uint64_t s1, const uint32_t* masks) {
     const uint64_t r = c - s0;
     const size_t phase = size_t{static_cast<uint32_t>(r % g_.step)} * perPhase_;
     const auto first = static_cast<uint32_t>((r / g_.step) % perPhase_);
-    const EnergyRing ring{energies_.data() + phase * 32, shares_.data() + phase * 32, perPhase_};
-    CandidateScanMasks(ring, first, 1, g_.blocks, masks_.data());
     const uint8_t* cs = nullptr;
     if (silentInRing_ != 0) {
       uint32_t at = first;
@@ -141,7 +148,7 @@ class SegmentScanner {
     // Template t compares with this candidate for the start c - t * fragmentHops.
     uint32_t candidateSet = 0;
     if (cs == nullptr) {
-      candidateSet = CompareWithTemplates(masks_.data(), templates_.masks.data(), blockSets_.data(), setStride_,
+      candidateSet = CompareWithTemplates(masks, templates_.masks.data(), blockSets_.data(), setStride_,
                                           g_.templates, g_.blocks, differ_.data(), products_.data());
     }
     for (uint32_t t = 0; t < g_.templates; ++t) {
@@ -155,7 +162,7 @@ class SegmentScanner {
         // The sum of BlockChance over the blocks.
         scores_.chance[s] += 1024 * g_.blocks - 32 * (templateSet_[t] + candidateSet) + 2 * products_[t];
       } else {
-        AddComparison(templates_, t, masks_.data(), cs, scores_, s);
+        AddComparison(templates_, t, masks, cs, scores_, s);
       }
     }
   }
@@ -203,7 +210,7 @@ class SegmentScanner {
   std::vector<uint8_t> candidateSilent_;
   std::vector<uint32_t> differ_;  // per template, against the candidate
   std::vector<uint32_t> templateSet_;  // per template, its set bits
-  std::vector<uint16_t> blockSets_;    // per template, each block's set bits, setStride_ apart
+  std::vector<uint32_t> blockSets_;    // per template, each block's set bits, setStride_ apart
   uint32_t setStride_ = 16;
   std::vector<uint32_t> products_;     // per template, SetBitProducts against the candidate
   uint32_t chunkBlocks_ = 1;

@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <filesystem>
+#include <random>
 
 #include "analysis/beat_analyzer.h"
 #include "analysis/kernels.h"
@@ -37,23 +38,26 @@ std::vector<uint32_t> SplitMasks(const std::vector<uint8_t>& frames, size_t p, i
 
 class KernelRestore : public ::testing::Test {
  protected:
-  void TearDown() override { SetKernelChoice(DefaultKernel()); }
-  static KernelChoice DefaultKernel() { return Avx2Available() ? KernelChoice::Avx2 : KernelChoice::Scalar; }
+  void SetUp() override { saved_ = DefaultKernelChoice(); }
+  void TearDown() override { SetKernelChoice(saved_); }
+
+ private:
+  KernelChoice saved_ = KernelChoice::Scalar;
 };
 
 using FindMasks = KernelRestore;
 
 // Blocks analysed one by one at a hop and combined into a candidate give the
 // analyser's masks for a split starting there, on the grid and off it, with
-// either kernel; a silent stretch included.
+// every kernel; a silent stretch included.
 TEST_F(FindMasks, CandidateMasksFromSingleBlocksAreTheAnalysersBitForBit) {
   auto music = test::MakeTestMusic(4.0, 7);
   std::fill(music.begin() + 2 * 70000, music.begin() + 2 * 76000, int16_t{0});
   const auto frames = Bytes(music);
   const int32_t h = 21;  // 500 ms
   const uint32_t hop = 128, step = kBlockFrames / hop;
-  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2}) {
-    if (kernel == KernelChoice::Avx2 && !Avx2Available()) continue;
+  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2, KernelChoice::Avx512}) {
+    if (!KernelAvailable(kernel)) continue;
     SetKernelChoice(kernel);
     BeatAnalyzer single;
     ASSERT_EQ(SetupBeatAnalyzer(single, h), 1);
@@ -117,6 +121,44 @@ TEST(FindChance, AgreementIsCountedBeyondEachBlocksChance) {
   EXPECT_DOUBLE_EQ(BeyondChance(0, 0, 0), 0.0);
 }
 
+// The scan's comparison of a candidate with all templates at once gives, on
+// every kernel and for runs of masks shorter and longer than a vector, the
+// differing bits and set-bit products counted one block at a time.
+TEST_F(FindMasks, ComparisonWithAllTemplatesCountsEveryBlock) {
+  std::mt19937 rng(17);
+  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2, KernelChoice::Avx512}) {
+    if (!KernelAvailable(kernel)) continue;
+    SetKernelChoice(kernel);
+    for (uint32_t blocks : {5u, 16u, 21u, 32u, 43u, 215u}) {
+      const uint32_t count = 9, stride = (blocks + 15) / 16 * 16;  // a group of eight and one more
+      std::vector<uint32_t> masks(blocks), templates(size_t{count} * blocks);
+      for (auto& m : masks) m = rng() & rng();  // fewer than half the bits set
+      for (auto& m : templates) m = rng() | (rng() & 0xFFFF);
+      masks[0] = 0xFFFFFFFFu;
+      templates[1] = 0;
+      std::vector<uint32_t> sets(size_t{count} * stride, 0);
+      for (uint32_t t = 0; t < count; ++t) {
+        for (uint32_t i = 0; i < blocks; ++i) sets[t * stride + i] = static_cast<uint32_t>(std::popcount(templates[t * blocks + i]));
+      }
+      std::vector<uint32_t> differ(count), products(count);
+      const uint32_t set =
+          CompareWithTemplates(masks.data(), templates.data(), sets.data(), stride, count, blocks, differ.data(), products.data());
+      uint32_t expectedSet = 0;
+      for (uint32_t m : masks) expectedSet += static_cast<uint32_t>(std::popcount(m));
+      EXPECT_EQ(set, expectedSet) << blocks << " blocks, kernel " << static_cast<int>(kernel);
+      for (uint32_t t = 0; t < count; ++t) {
+        uint32_t d = 0, p = 0;
+        for (uint32_t i = 0; i < blocks; ++i) {
+          d += static_cast<uint32_t>(std::popcount(masks[i] ^ templates[t * blocks + i]));
+          p += static_cast<uint32_t>(std::popcount(masks[i])) * sets[t * stride + i];
+        }
+        EXPECT_EQ(differ[t], d) << blocks << " blocks, template " << t << ", kernel " << static_cast<int>(kernel);
+        EXPECT_EQ(products[t], p) << blocks << " blocks, template " << t << ", kernel " << static_cast<int>(kernel);
+      }
+    }
+  }
+}
+
 class MemoryAudio : public FindAudio {
  public:
   explicit MemoryAudio(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
@@ -134,7 +176,7 @@ class MemoryAudio : public FindAudio {
 // Every start of a whole scan (blocks streamed through the ring, candidates
 // compared in batches phase by phase) has the score of the analyser's own
 // masks of its splits, compared pair by pair with silent pairs left out; at
-// every hop kind, with either kernel.
+// every hop kind, with every kernel.
 TEST_F(FindMasks, EveryStartOfAScanScoresTheAnalysersMasks) {
   auto music = test::MakeTestMusic(4.0, 13);
   std::fill(music.begin() + 2 * 90000, music.begin() + 2 * 99000, int16_t{0});
@@ -146,8 +188,8 @@ TEST_F(FindMasks, EveryStartOfAScanScoresTheAnalysersMasks) {
   ASSERT_EQ(SetupBeatAnalyzer(a, h), 1);
   FindTemplates templates;
   ASSERT_TRUE(AnalyseTemplates(sample, 0, d, f, a, templates));
-  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2}) {
-    if (kernel == KernelChoice::Avx2 && !Avx2Available()) continue;
+  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2, KernelChoice::Avx512}) {
+    if (!KernelAvailable(kernel)) continue;
     SetKernelChoice(kernel);
     for (uint32_t hop : {1024u, 128u}) {
       StartScores scores;
