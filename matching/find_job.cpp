@@ -374,9 +374,12 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
   result.searched = true;
 
   result.scoreAllowance = ScoreAllowance(result.startsSearched);
+  const uint32_t templatesPerStart = fromDatabase ? request.fragmentLength - 1 : request.fragmentLength;
   for (FindMatch& m : candidates) {
     const FindSourceStatus& source = result.sources[m.source];
-    m.score = MatchScore(m.excess, source.excessMedian, source.scoreDeviation, result.scoreAllowance);
+    // The wider of the source's spread and the spread around the match.
+    m.scoreDeviation = ScoreDeviation(std::max(source.excessLowerDeviation, m.localDeviation), templatesPerStart);
+    m.score = MatchScore(m.excess, source.excessMedian, m.scoreDeviation, result.scoreAllowance);
     m.confident = m.score >= request.minScore;
   }
   std::stable_sort(candidates.begin(), candidates.end(), [](const FindMatch& a, const FindMatch& b) { return a.score > b.score; });

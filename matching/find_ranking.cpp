@@ -39,6 +39,34 @@ uint32_t RefinedFrame(const StartScores& scores, uint32_t allPairs, const StartL
   return refined < 0.0 ? 0u : static_cast<uint32_t>(refined);
 }
 
+// The median of value over the compared starts that forEach visits, and
+// how far it lies above their 15.87 % point, from a histogram in steps of
+// 1/100 between low and high.
+void LowerHalf(const StartScores& scores, uint32_t allPairs, double low, double high,
+               const std::function<double(size_t)>& value,
+               const std::function<void(const std::function<void(uint64_t)>&)>& forEach, double& median,
+               double& lowerDeviation) {
+  const auto bins = static_cast<int>((high - low) * 100.0) + 1;
+  std::vector<uint64_t> histogram(bins, 0);
+  uint64_t count = 0;
+  forEach([&](uint64_t i) {
+    if (!scores.Compared(i, allPairs)) return;
+    histogram[std::clamp(static_cast<int>(std::floor((value(i) - low) * 100.0 + 0.5)), 0, bins - 1)]++;
+    ++count;
+  });
+  const auto quantile = [&](double q) {
+    const auto wanted = static_cast<uint64_t>(q * static_cast<double>(count));
+    uint64_t seen = 0;
+    for (int b = 0; b < bins; ++b) {
+      seen += histogram[b];
+      if (seen > wanted) return low + b / 100.0;
+    }
+    return high;
+  };
+  median = quantile(0.5);
+  lowerDeviation = median - quantile(0.158655);
+}
+
 }  // namespace
 
 SimilarityStats ComputeStats(const StartScores& scores, uint32_t allPairs) {
@@ -58,28 +86,13 @@ SimilarityStats ComputeStats(const StartScores& scores, uint32_t allPairs) {
     squares += d * d;
   }
   stats.deviation = std::sqrt(squares / static_cast<double>(stats.starts));
-  // The quantiles from histograms in steps of 1/100 %.
-  const auto lowerHalf = [&](double low, double high, auto value, double& median, double& lowerDeviation) {
-    const auto bins = static_cast<int>((high - low) * 100.0) + 1;
-    std::vector<uint64_t> histogram(bins, 0);
-    for (size_t i = 0; i < scores.Count(); ++i) {
-      if (!scores.Compared(i, allPairs)) continue;
-      histogram[std::clamp(static_cast<int>(std::floor((value(i) - low) * 100.0 + 0.5)), 0, bins - 1)]++;
-    }
-    const auto quantile = [&](double q) {
-      const auto wanted = static_cast<uint64_t>(q * static_cast<double>(stats.starts));
-      uint64_t seen = 0;
-      for (int b = 0; b < bins; ++b) {
-        seen += histogram[b];
-        if (seen > wanted) return low + b / 100.0;
-      }
-      return high;
-    };
-    median = quantile(0.5);
-    lowerDeviation = median - quantile(0.158655);
+  const auto all = [&](const std::function<void(uint64_t)>& visit) {
+    for (uint64_t i = 0; i < scores.Count(); ++i) visit(i);
   };
-  lowerHalf(0.0, 100.0, [&](size_t i) { return scores.Similarity(i); }, stats.median, stats.lowerDeviation);
-  lowerHalf(-100.0, 100.0, [&](size_t i) { return scores.Excess(i); }, stats.excessMedian, stats.excessLowerDeviation);
+  LowerHalf(scores, allPairs, 0.0, 100.0, [&](size_t i) { return scores.Similarity(i); }, all, stats.median,
+            stats.lowerDeviation);
+  LowerHalf(scores, allPairs, -100.0, 100.0, [&](size_t i) { return scores.Excess(i); }, all, stats.excessMedian,
+            stats.excessLowerDeviation);
   return stats;
 }
 
@@ -119,6 +132,19 @@ std::vector<FindMatch> PickBestStarts(StartScores& scores, uint32_t allPairs, co
     m.bits = 32u * scores.pairs[best];
     m.similarity = scores.Similarity(best);
     m.excess = bestExcess;
+    // The spread of the starts around it alone: in a long recording of
+    // many pieces, a piece in the fragment's tempo and rhythm spreads wider
+    // than the recording as a whole.
+    double localMedian = 0.0;
+    const uint32_t at = layout.frame(best);
+    LowerHalf(scores, allPairs, -100.0, 100.0, [&](size_t i) { return scores.Excess(i); },
+              [&](const std::function<void(uint64_t)>& visit) {
+                layout.near(at, kLocalFrames, [&](uint64_t i) {
+                  const uint32_t f = layout.frame(i);
+                  if ((f > at ? f - at : at - f) < kLocalFrames) visit(i);
+                });
+              },
+              localMedian, m.localDeviation);
     m.z = stats.deviation > 0.0 ? (m.similarity - stats.mean) / stats.deviation : 0.0;
     m.lowerZ = stats.lowerDeviation > 0.0 ? (m.similarity - stats.median) / stats.lowerDeviation : 0.0;
     m.record = static_cast<uint32_t>(best);  // the start's index until the caller says otherwise

@@ -49,11 +49,16 @@ SimilarityStats ComputeStats(const StartScores& scores, uint32_t allPairs);
 std::vector<float> SimilarityCurve(const StartScores& scores, uint32_t allPairs, const StartLayout& layout,
                                    uint32_t sourceFrames, uint32_t points);
 
+// Frames either side of a match whose starts give its local deviation.
+inline constexpr uint32_t kLocalFrames = 30 * 44100;
+
 // Up to count starts, best agreement beyond chance first, each excluding
 // every other start within window frames of it. Their z is filled in; the score is not. The
 // frame of each lies between the hops: where lines through the best start and
 // its two neighbours meet (a peak of similarity is a triangle about a block
-// wide), at most half a hop from the best start.
+// wide), at most half a hop from the best start. Each one's localDeviation
+// is the lower-half deviation of the excess of the starts within
+// kLocalFrames of it.
 // Changes scores: the excluded starts are no longer compared.
 std::vector<FindMatch> PickBestStarts(StartScores& scores, uint32_t allPairs, const SimilarityStats& stats,
                                       const StartLayout& layout, uint32_t window, uint32_t count);

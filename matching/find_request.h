@@ -87,6 +87,10 @@ struct FindMatch {
   // repeated passages, the match's own neighbourhood), which inflates a
   // plain deviation.
   double lowerZ = 0.0;
+  // The lower-half deviation of the excess of the starts within 30 s of
+  // this one, and the deviation the score divided by (docs/find.md).
+  double localDeviation = 0.0;
+  double scoreDeviation = 0.0;
   double score = 0.0;       // the confidence score compared with minScore (docs/find.md)
   bool confident = false;
   std::optional<std::filesystem::path> file;  // written result
