@@ -41,7 +41,7 @@ void CandidateScanMasks(const EnergyRing& ring, uint32_t first, uint32_t step, u
 // blocks of candidate q lie in the slots first + q, first + q + 1, ...
 // (modulo the ring's slots); its masks go to masks + q * blocks. The wide
 // kernel loads each block once for all of them.
-inline constexpr uint32_t kScanRun = 4;  // candidates a run is best made of
+inline constexpr uint32_t kScanRun = 6;  // candidates a run is best made of
 void CandidateScanMasksRun(const EnergyRing& ring, uint32_t first, uint32_t count, uint32_t blocks, uint32_t* masks);
 
 // differ[t] = DifferingBits(masks, templates + t * blocks, blocks) for each

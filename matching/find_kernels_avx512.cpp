@@ -84,7 +84,7 @@ void MasksRun(const EnergyRing& ring, uint32_t first, uint32_t blocks, uint32_t*
 
 void CandidateScanMasksRunAvx512(const EnergyRing& ring, uint32_t first, uint32_t count, uint32_t blocks, uint32_t* masks) {
   uint32_t q = 0;
-  for (; q + 4 <= count; q += 4) MasksRun<4>(ring, (first + q) % ring.slots, blocks, masks + size_t{q} * blocks);
+  for (; q + 6 <= count; q += 6) MasksRun<6>(ring, (first + q) % ring.slots, blocks, masks + size_t{q} * blocks);
   for (; q < count; ++q) MasksRun<1>(ring, (first + q) % ring.slots, blocks, masks + size_t{q} * blocks);
 }
 
