@@ -37,9 +37,13 @@ constexpr float kLowPass[kTaps] = {0.00933978f, 0.01521148f, 0.03163891f, 0.0560
                                    0.10948195f, 0.12742038f, 0.13386527f, 0.12742038f, 0.10948195f,
                                    0.08390299f, 0.05607187f, 0.03163891f, 0.01521148f, 0.00933978f};
 
-// Tempo grid: log steps of 0.25 %, peaks looked for 1 % beyond the range.
+// Tempo grid: log steps of 0.25 %. Peaks are looked for 4 % beyond the
+// range: a tempo that close to an edge is told well enough by the edge
+// itself, so such a peak is a fair answer (clamped into the range) and a
+// real rival; without it a song just below the range is confidently given
+// at double its tempo.
 constexpr double kGridStep = 1.0025;
-constexpr double kRangeMargin = 1.01;
+constexpr double kRangeMargin = 1.04;
 constexpr double kRivalDistance = 1.08;  // a rival peak lies more than 8 % away
 
 }  // namespace
@@ -242,10 +246,29 @@ OnsetTempo PickOnsetTempo(const double* salience, int32_t lagCount, double low, 
   }
   auto at = [&](int32_t i) { return s[static_cast<size_t>(i + 1)]; };
   auto isPeak = [&](int32_t i) { return at(i) > 0.0 && at(i) > at(i - 1) && at(i) >= at(i + 1); };
+  // A peak's height is the top of the interpolated curve between the peak's
+  // grid neighbours: the curve tops out at a whole lag, which the grid may
+  // miss by up to half a step. Compared as sampled, a narrow slow peak (the
+  // grid is coarser there in lags) loses to a lower, wider one at double tempo
+  // depending on where the grid happens to fall.
+  auto heightAt = [&](int32_t i) {
+    double top = at(i);
+    const double lagFrom = 60.0 * kOnsetRate / tempoAt(i + 1), lagTo = 60.0 * kOnsetRate / tempoAt(i - 1);
+    for (auto k = static_cast<int32_t>(std::ceil(lagFrom)); k <= lagTo && k < lagCount; ++k) {
+      top = std::max(top, salience[k]);
+    }
+    return top;
+  };
 
   int32_t best = -1;
+  double height = 0.0;
   for (int32_t i = 0; i < points; ++i) {
-    if (isPeak(i) && (best < 0 || at(i) > at(best))) best = i;
+    if (!isPeak(i)) continue;
+    const double h = heightAt(i);
+    if (best < 0 || h > height) {
+      best = i;
+      height = h;
+    }
   }
   if (best < 0) return result;
 
@@ -254,19 +277,22 @@ OnsetTempo PickOnsetTempo(const double* salience, int32_t lagCount, double low, 
   const double curve = a - 2.0 * b + c;
   double offset = curve < 0.0 ? 0.5 * (a - c) / curve : 0.0;
   offset = std::clamp(offset, -0.5, 0.5);
-  const double peak = b - 0.25 * (a - c) * offset;
-  result.bpm = std::clamp(tempoAt(best + offset), low, high);
+  const double peakTempo = tempoAt(best + offset);
+  result.bpm = std::clamp(peakTempo, low, high);
 
+  // Rivals are measured from the peak itself, not from the clamped answer.
   double rival = 0.0;
   for (int32_t i = 0; i < points; ++i) {
     const double tempo = tempoAt(i);
-    const bool apart = tempo > result.bpm * kRivalDistance || tempo * kRivalDistance < result.bpm;
-    if (apart && isPeak(i) && at(i) > rival) {
-      rival = at(i);
+    const bool apart = tempo > peakTempo * kRivalDistance || tempo * kRivalDistance < peakTempo;
+    if (!apart || !isPeak(i)) continue;
+    const double h = heightAt(i);
+    if (h > rival) {
+      rival = h;
       result.rival = tempo;
     }
   }
-  result.confidence = result.rival > 0.0 ? std::clamp(1.0 - rival / peak, 0.0, 1.0) : 1.0;
+  result.confidence = result.rival > 0.0 ? std::clamp(1.0 - rival / height, 0.0, 1.0) : 1.0;
   result.uncertain = result.confidence < kUncertainBelow;
   if (result.bpm / 2.0 >= kOnsetTempoLowest) result.alternatives.push_back(result.bpm / 2.0);
   if (result.bpm * 2.0 <= kOnsetTempoHighest) result.alternatives.push_back(result.bpm * 2.0);

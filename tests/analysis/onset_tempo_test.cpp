@@ -209,6 +209,13 @@ TEST(OnsetTempo, AnswersWithinTheAskedRange) {
       EXPECT_LE(r.bpm, high);
     }
   }
+  // A groove just outside the range is answered at the nearest limit, within
+  // the 4 % that counts as right, not at double or half its tempo.
+  for (const double bpm : {77.5, 184.0}) {
+    SCOPED_TRACE(bpm);
+    const OnsetTempo r = Estimate(Groove(bpm, 30.0, false, false));
+    EXPECT_EQ(r.bpm, bpm < 80.0 ? 80.0 : 180.0);
+  }
   // Out-of-range and reversed limits are clamped to 30..300 and put in order.
   const OnsetTempo wide = Estimate(groove, 1000.0, 1.0);
   ASSERT_TRUE(wide.estimated());
