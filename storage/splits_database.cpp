@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "common/path_text.h"
 #include "common/sample_frame.h"
@@ -97,9 +98,6 @@ void SplitsDatabase::LoadTables(const std::filesystem::path& path, const std::u1
   blocksPerSplit = geometry.blocksPerSplit;
   framesPerSplit = geometry.framesPerSplit;
   bytesPerSplit = geometry.bytesPerSplit;
-  // Not cleared: every read fills it before it is handed out, and untouched
-  // memory costs nothing, however long a split the header asks for.
-  splitBuffer.reset(new uint8_t[bytesPerSplit]);
   recordSize = blocksPerSplit * 4 + kSplitRecordFixedSize;
   OpenDataFiles();
 }
@@ -160,6 +158,16 @@ bool SplitsDatabase::ReadSplit(uint32_t index, SplitAudio& out) {
     }
     out.samples = entry->file.data() + start;
     return true;
+  }
+  // Made at the first read through a handle: mapped databases never need it,
+  // and a header may ask for splits of many megabytes. Not cleared: every
+  // read fills it before it is handed out.
+  if (!splitBuffer) {
+    splitBuffer.reset(new (std::nothrow) uint8_t[bytesPerSplit]);
+    if (!splitBuffer) {
+      out = SplitAudio{};
+      return false;
+    }
   }
   const int64_t got = entry->file.fileHandle.ReadAt(start, splitBuffer.get(), bytesPerSplit);
   if (got < 0) return false;

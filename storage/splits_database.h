@@ -114,7 +114,7 @@ class SplitsDatabase {
   uint32_t blocksPerSplit = 0;
   uint32_t framesPerSplit = 0;
   uint32_t bytesPerSplit = 0;
-  std::unique_ptr<uint8_t[]> splitBuffer;  // bytesPerSplit bytes, for unmapped data files
+  std::unique_ptr<uint8_t[]> splitBuffer;  // bytesPerSplit bytes, made at the first unmapped read
   uint32_t dataFileCount = 0;
   std::unique_ptr<DataFileEntry[]> dataFiles;
 };

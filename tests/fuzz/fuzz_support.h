@@ -31,7 +31,8 @@ inline void WriteFile(const std::filesystem::path& path, const std::vector<uint8
 // are missing files.
 inline constexpr std::string_view kPartSeparator = "\n--part--\n";
 struct DatabaseInput {
-  uint8_t flags = 0;       // bit 0: data files are read unmapped; bit 1: declick; bit 2: separate files
+  uint8_t flags = 0;       // bit 0: data files are read unmapped; bit 1: declick; bit 2: separate
+                           // files; bits 3..5 all set: long splits are matched too
   uint8_t similarity = 0;  // 1 + similarity % 100 percent
   std::vector<std::vector<uint8_t>> parts;
 };

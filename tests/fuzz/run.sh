@@ -23,10 +23,11 @@ passed=0
 targets=(fuzz_wav_header fuzz_splits_database fuzz_declick fuzz_tempo fuzz_onset_tempo)
 # Built only where the conversion is (libsndfile and libsoxr present).
 [ -x "$build/fuzz_convert" ] && targets+=(fuzz_convert)
+# One process per target: no other job adds to the corpus, so it is not reread.
 for target in "${targets[@]}"; do
   mkdir -p "$work/corpus/$target"
   log="$work/$target.log"
-  if "$build/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len="${max_len[$target]}" \
+  if "$build/$target" -max_total_time="$seconds" -reload=0 -timeout=20 -rss_limit_mb=2048 -max_len="${max_len[$target]}" \
       -print_final_stats=1 -artifact_prefix="$work/findings/$target-" \
       "$work/corpus/$target" "$work/seeds/$target" > "$log" 2>&1; then
     echo "fuzz: $target: no finding in ${seconds}s ($(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$') runs)"
