@@ -72,18 +72,45 @@ std::unique_ptr<detail::BeatVectorWork> MakeVectorWork(const BeatAnalyzer& a) {
     for (int32_t t = 0; t < width; ++t) w->bandSlot[bin++] = static_cast<uint16_t>(t * kVecBands + j);
     w->bandWidths[j] = static_cast<double>(width);
     w->bandSteps = std::max(w->bandSteps, width);
+    w->bandStepsOfEight[j / 8] = std::max(w->bandStepsOfEight[j / 8], width);
   }
   if (bin != kVecBins) return nullptr;
   return w;
 }
 
+#ifdef KESTRUNE_HAVE_AVX2_KERNELS
+// The vector code in force for one block of frames, or of scaled samples.
+void AnalyseVectorBlock(BeatAnalyzer& a, const uint8_t* block, double* row, double* means, double h) {
+#ifdef KESTRUNE_HAVE_AVX512_KERNELS
+  if (a.vectorKernel == KernelChoice::Avx512) {
+    detail::AnalyseBlockAvx512(*a.vectorWork, block, a.magnitudes.get(), row, means, h);
+    return;
+  }
+#endif
+  detail::AnalyseBlockAvx2(*a.vectorWork, block, a.magnitudes.get(), row, means, h);
+}
+
+void AnalyseVectorScaledBlock(BeatAnalyzer& a, const double* left, const double* right, double* row, double* means,
+                              double h) {
+#ifdef KESTRUNE_HAVE_AVX512_KERNELS
+  if (a.vectorKernel == KernelChoice::Avx512) {
+    detail::AnalyseScaledBlockAvx512(*a.vectorWork, left, right, a.magnitudes.get(), row, means, h);
+    return;
+  }
+#endif
+  detail::AnalyseScaledBlockAvx2(*a.vectorWork, left, right, a.magnitudes.get(), row, means, h);
+}
+#endif
+
 void BuildMasks(BeatAnalyzer& a) {
   for (int32_t i = 0; i < a.historyLength; ++i) {
     const double* row = a.history[i].get();
     uint32_t word = 0;
-    // A comparison with a NaN is false and leaves the bit clear.
+    // A comparison with a NaN is false and leaves the bit clear. Without a
+    // branch: the bits of noise are random, and a mispredicted branch per
+    // band cost as much as a twentieth of the whole analysis.
     for (int32_t j = 0; j < kBandCount; ++j) {
-      if (a.bandMeans[j] <= row[j]) word |= uint32_t{1} << j;
+      word |= static_cast<uint32_t>(a.bandMeans[j] <= row[j]) << j;
     }
     a.beatMasks[i] = word;
   }
@@ -161,8 +188,11 @@ int32_t SetupBeatAnalyzer(BeatAnalyzer& a, int32_t historyLength) {
 
 KernelChoice SetBeatAnalyzerKernel(BeatAnalyzer& a, KernelChoice choice) {
   a.vectorWork.reset();
-  if (choice == KernelChoice::Avx2 && Avx2Available()) a.vectorWork = MakeVectorWork(a);
-  return a.vectorWork ? KernelChoice::Avx2 : KernelChoice::Scalar;
+  a.vectorKernel = KernelChoice::Scalar;
+  if (choice == KernelChoice::Avx512 && !Avx512Available()) choice = KernelChoice::Avx2;
+  if (choice != KernelChoice::Scalar && Avx2Available()) a.vectorWork = MakeVectorWork(a);
+  if (a.vectorWork) a.vectorKernel = choice;
+  return a.vectorKernel;
 }
 
 void ResetBeatAnalyzer(BeatAnalyzer& a) {
@@ -175,10 +205,9 @@ void ResetBeatAnalyzer(BeatAnalyzer& a) {
     }
   }
   if (a.beatMasks) std::fill_n(a.beatMasks.get(), h, 0u);
-  // The samples are not cleared: every feed writes the frames of its block
-  // before the analysis reads them, so what an earlier split left there is
-  // never seen.
-  if (a.fftBuffer) std::fill_n(a.fftBuffer.get(), kBlockFrames, Complex(0.0, 0.0));
+  // The samples and the FFT's work area are not cleared: every feed writes
+  // the frames of its block, and BandEnergies its work area, before reading
+  // them, so what an earlier split left there is never seen.
   a.sampleCount = 0;
   a.sampleCapacity = a.historyLength * kBlockFrames;
   a.blocksFed = 0;
@@ -194,8 +223,8 @@ int32_t FeedBeatAnalyzer(BeatAnalyzer& a, const uint8_t* block) {
 #ifdef KESTRUNE_HAVE_AVX2_KERNELS
   if (a.vectorWork) {
     a.sampleCount += kBlockFrames;
-    detail::AnalyseBlockAvx2(*a.vectorWork, block, a.magnitudes.get(), a.history[a.blocksFed].get(),
-                             a.bandMeans.get(), static_cast<double>(a.historyLength));
+    AnalyseVectorBlock(a, block, a.history[a.blocksFed].get(), a.bandMeans.get(),
+                       static_cast<double>(a.historyLength));
   } else {
     AppendAndAnalyse(a, block);
   }
@@ -221,6 +250,7 @@ void ReleaseBeatAnalyzer(BeatAnalyzer& a) {
   a.samples.reset();
   a.fftBuffer.reset();
   a.vectorWork.reset();
+  a.vectorKernel = KernelChoice::Scalar;
   a.sampleCapacity = 0;
   a.sampleCount = 0;
   a.blocksFed = 0;
@@ -237,7 +267,7 @@ bool AnalyseSingleBlock(BeatAnalyzer& a, const uint8_t* block, double* energies,
     // The vector code adds each share to a running mean; from +0.0 that sum
     // is the share itself, bit for bit.
     std::fill_n(shares, kBandCount, 0.0);
-    detail::AnalyseBlockAvx2(*a.vectorWork, block, a.magnitudes.get(), energies, shares, h);
+    AnalyseVectorBlock(a, block, energies, shares, h);
     return true;
   }
 #endif
@@ -277,7 +307,7 @@ bool AnalyseScaledBlock(BeatAnalyzer& a, const double* left, const double* right
 #ifdef KESTRUNE_HAVE_AVX2_KERNELS
   if (a.vectorWork) {
     std::fill_n(shares, kBandCount, 0.0);  // as in AnalyseSingleBlock
-    detail::AnalyseScaledBlockAvx2(*a.vectorWork, left, right, a.magnitudes.get(), energies, shares, h);
+    AnalyseVectorScaledBlock(a, left, right, energies, shares, h);
     return true;
   }
 #endif

@@ -50,6 +50,8 @@ struct BeatAnalyzer {
   // scalar path analyses. It reads each block straight from the frames given
   // to FeedBeatAnalyzer, so samples and fftBuffer stay unused then.
   std::unique_ptr<detail::BeatVectorWork> vectorWork;
+  // Which vector code uses vectorWork: Avx2 or Avx512.
+  KernelChoice vectorKernel = KernelChoice::Scalar;
 
   BeatAnalyzer() = default;
   ~BeatAnalyzer();
@@ -70,8 +72,9 @@ void ReleaseBeatAnalyzer(BeatAnalyzer& analyzer);
 
 // Chooses the code that analyses the blocks of an analyser that is set up;
 // the results are the same bits either way. SetupBeatAnalyzer starts with
-// DefaultKernelChoice(). Returns the choice in force: the scalar code when
-// AVX2 is not available or its tables cannot be had.
+// DefaultKernelChoice(). Returns the choice in force: the widest available
+// code not wider than the one asked for, the scalar code when the vector
+// tables cannot be had.
 KernelChoice SetBeatAnalyzerKernel(BeatAnalyzer& analyzer, KernelChoice choice);
 
 // Splits n bins into b bands of increasing width; the widths total n.

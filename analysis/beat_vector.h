@@ -12,8 +12,11 @@
 //    (the padding past a band's end is +0.0, which leaves a sum of
 //    magnitudes unchanged), then divided by its width.
 //
-// This header is shared with a source file compiled for AVX2: it must hold
-// declarations and plain data only, no inline code.
+// The AVX-512 path does the same, eight values per instruction; the last
+// four stages there work on groups of sixteen points.
+//
+// This header is shared with source files compiled for AVX2 and AVX-512: it
+// must hold declarations and plain data only, no inline code.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +49,8 @@ struct alignas(64) BeatVectorWork {
   uint16_t bandSlot[kVecBins];
   int32_t twiddleStart[kVecStages + 1];
   int32_t bandSteps;  // rows in use: the widest band
+  // Rows each run of eight bands (0..7, 8..15, ...) needs: its widest band.
+  int32_t bandStepsOfEight[kVecBands / 8];
 };
 
 // Analyses one block of 1024 frames (4096 bytes): writes the 1024 magnitudes
@@ -62,5 +67,11 @@ void AnalyseScaledBlockAvx2(BeatVectorWork& work, const double* left, const doub
 // The samples of frames 0..n-1 (n a multiple of 4), scaled as the analysis
 // scales them: left[i] and right[i] are sample / 65535.0. Needs AVX2.
 void ScaleFramesAvx2(const uint8_t* frames, int32_t n, double* left, double* right);
+
+// The same two with AVX-512 (F, DQ, VL). The same bits.
+void AnalyseBlockAvx512(BeatVectorWork& work, const uint8_t* block, double* magnitudes, double* row,
+                        double* bandMeans, double historyLength);
+void AnalyseScaledBlockAvx512(BeatVectorWork& work, const double* left, const double* right, double* magnitudes,
+                              double* row, double* bandMeans, double historyLength);
 
 }  // namespace kestrune::detail

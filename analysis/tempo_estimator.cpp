@@ -240,7 +240,7 @@ double EstimateBlockTempo(const uint8_t* frames, int32_t frameCount) {
   // Fewer than 668 envelope values leave no lag to measure.
   if (envelopeCount < static_cast<size_t>(kLagTableSize)) return 0.0;
 #ifdef KESTRUNE_HAVE_AVX2_KERNELS
-  if (DefaultKernelChoice() == KernelChoice::Avx2) return EstimateBlockTempoVector(frames, envelopeCount);
+  if (DefaultKernelChoice() != KernelChoice::Scalar) return EstimateBlockTempoVector(frames, envelopeCount);
 #endif
   return EstimateBlockTempoScalar(frames, count, envelopeCount);
 }

@@ -88,6 +88,10 @@ if [ -n "$fftw" ]; then
 else
   printf ' (no FFTW: built without libfftw3-dev)\n'
 fi
+avx2=$(block Avx2)
+avx512=$(block Avx512)
+printf '  (vector paths, same run: AVX2 %s us, AVX-512 %s)\n' "$(micro "${avx2:-0}")" \
+  "$([ -n "$avx512" ] && echo "$(micro "$avx512") us" || echo "not available here")"
 
 # 2. Scoring and ranking.
 "$bench" --benchmark_filter='BM_ScoreAndRank/' --benchmark_repetitions="$repeat" \

@@ -10,7 +10,7 @@ namespace {
 
 bool UseVector() {
 #ifdef KESTRUNE_HAVE_AVX2_KERNELS
-  return DefaultKernelChoice() == KernelChoice::Avx2;
+  return DefaultKernelChoice() != KernelChoice::Scalar;
 #else
   return false;
 #endif

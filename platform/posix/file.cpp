@@ -21,7 +21,6 @@
 #include <random>
 #include <string>
 #include <system_error>
-#include <utility>
 
 namespace kestrune::platform {
 namespace {
@@ -62,20 +61,6 @@ void FailWritesPastTheSizeLimit() {
 }
 
 }  // namespace
-
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)), position_(std::exchange(other.position_, 0)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kNoHandle);
-    position_ = std::exchange(other.position_, 0);
-  }
-  return *this;
-}
 
 File File::OpenRead(const std::filesystem::path& path, Share share) {
   return File(OpenLocked(path, O_RDONLY, share == Share::Read ? LOCK_SH : LOCK_EX));
@@ -202,20 +187,6 @@ void File::Close() {
     ::close(Fd(handle_));  // also releases the lock
     handle_ = kNoHandle;
   }
-}
-
-MappedView::~MappedView() { Unmap(); }
-
-MappedView::MappedView(MappedView&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedView& MappedView::operator=(MappedView&& other) noexcept {
-  if (this != &other) {
-    Unmap();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-  }
-  return *this;
 }
 
 MappedView MappedView::Map(const File& file, uint64_t size) {

@@ -13,7 +13,6 @@
 #include <random>
 #include <string>
 #include <system_error>
-#include <utility>
 
 #include "common/utf16.h"
 
@@ -129,20 +128,6 @@ std::string SystemMessage(DWORD error) {
 
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)), position_(std::exchange(other.position_, 0)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kNoHandle);
-    position_ = std::exchange(other.position_, 0);
-  }
-  return *this;
-}
-
 File File::OpenRead(const std::filesystem::path& path, Share share) {
   const DWORD mode = share == Share::Read ? FILE_SHARE_READ : 0;
   return File(N(OpenRegular(path, GENERIC_READ, mode, OPEN_EXISTING)));
@@ -227,20 +212,6 @@ void File::Close() {
     handle_ = kNoHandle;
     position_ = 0;
   }
-}
-
-MappedView::~MappedView() { Unmap(); }
-
-MappedView::MappedView(MappedView&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedView& MappedView::operator=(MappedView&& other) noexcept {
-  if (this != &other) {
-    Unmap();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-  }
-  return *this;
 }
 
 MappedView MappedView::Map(const File& file, uint64_t size) {

@@ -1,6 +1,7 @@
-// The vector path of the beat analyser against the scalar path: after every
-// block the magnitudes, the history row and the band means must hold the same
-// bits, and the mask words after the last block the same values.
+// The vector paths (AVX2, AVX-512) of the beat analyser against the scalar
+// path: after every block the magnitudes, the history row and the band means
+// must hold the same bits, and the mask words after the last block the same
+// values. A path the processor lacks is skipped with the reason.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -43,10 +44,16 @@ std::string FirstDifference(const double* a, const double* b, size_t n) {
   return "none";
 }
 
-class BeatVector : public ::testing::Test {
+std::string KernelName(KernelChoice kernel) {
+  return kernel == KernelChoice::Scalar ? "scalar" : kernel == KernelChoice::Avx2 ? "avx2" : "avx512";
+}
+
+class BeatVector : public ::testing::TestWithParam<KernelChoice> {
  protected:
   void SetUp() override {
-    if (!Avx2Available()) GTEST_SKIP() << "this processor has no AVX2: only the scalar path can run";
+    if (!KernelAvailable(GetParam())) {
+      GTEST_SKIP() << "this build or processor has no " << KernelName(GetParam()) << " code";
+    }
   }
 
   // Feeds the blocks as one split to a scalar and a vector analyser and
@@ -57,7 +64,7 @@ class BeatVector : public ::testing::Test {
     ASSERT_EQ(SetupBeatAnalyzer(scalar, h), 1);
     ASSERT_EQ(SetupBeatAnalyzer(vector, h), 1);
     ASSERT_EQ(SetBeatAnalyzerKernel(scalar, KernelChoice::Scalar), KernelChoice::Scalar);
-    ASSERT_EQ(SetBeatAnalyzerKernel(vector, KernelChoice::Avx2), KernelChoice::Avx2);
+    ASSERT_EQ(SetBeatAnalyzerKernel(vector, GetParam()), GetParam());
     // Two rounds: the second shows that a reset leaves nothing of the first behind.
     for (int round = 0; round < 2; ++round) {
       ResetBeatAnalyzer(scalar);
@@ -85,7 +92,7 @@ class BeatVector : public ::testing::Test {
   }
 };
 
-TEST_F(BeatVector, RandomBlocksGiveTheSameBits) {
+TEST_P(BeatVector, RandomBlocksGiveTheSameBits) {
   for (uint32_t seed = 1; seed <= 6; ++seed) {
     std::vector<std::vector<uint8_t>> blocks;
     for (uint32_t i = 0; i < 21; ++i) blocks.push_back(test::NoiseBytes(kBlockFrames * 4, seed * 100 + i));
@@ -93,7 +100,7 @@ TEST_F(BeatVector, RandomBlocksGiveTheSameBits) {
   }
 }
 
-TEST_F(BeatVector, ExtremeAndSilentBlocksGiveTheSameBits) {
+TEST_P(BeatVector, ExtremeAndSilentBlocksGiveTheSameBits) {
   const std::vector<std::pair<std::string, std::vector<uint8_t>>> kinds = {
       {"silence", Constant(0x0000, 0x0000)},
       {"0x7FFF", Constant(0x7FFF, 0x7FFF)},
@@ -122,7 +129,7 @@ TEST_F(BeatVector, ExtremeAndSilentBlocksGiveTheSameBits) {
 // The vector path scales without dividing: every one of the 65536 sample
 // values must come out as the quotient itself, on both channels, and whole
 // blocks of them must analyse to the same bits.
-TEST_F(BeatVector, EverySampleValueIsScaledToTheQuotientItself) {
+TEST_P(BeatVector, EverySampleValueIsScaledToTheQuotientItself) {
   std::vector<std::vector<uint8_t>> blocks;
   for (uint32_t first = 0; first < 65536; first += kBlockFrames) {
     blocks.push_back(MakeBlock([first](int32_t n) {
@@ -157,8 +164,8 @@ TEST(ScaledBlocks, GiveTheBitsOfBlocksAnalysedFromTheirFrames) {
   }
   const auto noise = test::NoiseBytes(20000 * 4, 9);
   std::copy(noise.begin(), noise.end(), frames.begin() + 30000 * 4);
-  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2}) {
-    if (kernel == KernelChoice::Avx2 && !Avx2Available()) continue;
+  for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2, KernelChoice::Avx512}) {
+    if (!KernelAvailable(kernel)) continue;
     BeatAnalyzer a, b;
     ASSERT_EQ(SetupBeatAnalyzer(a, 21), 1);
     ASSERT_EQ(SetupBeatAnalyzer(b, 21), 1);
@@ -177,13 +184,13 @@ TEST(ScaledBlocks, GiveTheBitsOfBlocksAnalysedFromTheirFrames) {
       ASSERT_TRUE(AnalyseSingleBlock(a, &frames[4 * at], e1, s1));
       ASSERT_TRUE(AnalyseScaledBlock(b, &left[at], &right[at], e2, s2));
       ASSERT_TRUE(SameBits(e1, e2, kBandCount) && SameBits(s1, s2, kBandCount))
-          << "frame " << at << ", kernel " << static_cast<int>(kernel) << ": " << FirstDifference(e1, e2, kBandCount);
+          << "frame " << at << ", " << KernelName(kernel) << ": " << FirstDifference(e1, e2, kBandCount);
       ASSERT_TRUE(SameBits(a.magnitudes.get(), b.magnitudes.get(), kBlockFrames));
     }
   }
 }
 
-TEST_F(BeatVector, SplitsOfEveryUsualLengthGiveTheSameMasks) {
+TEST_P(BeatVector, SplitsOfEveryUsualLengthGiveTheSameMasks) {
   // 100 ms, 500 ms and 1000 ms splits: 4, 21 and 43 blocks of noise with loud and quiet stretches.
   for (size_t h : {size_t{4}, size_t{21}, size_t{43}}) {
     std::vector<std::vector<uint8_t>> blocks;
@@ -198,7 +205,10 @@ TEST_F(BeatVector, SplitsOfEveryUsualLengthGiveTheSameMasks) {
   }
 }
 
-TEST(BeatKernelChoice, ScalarCanBeChosenAndTheVectorPathOnlyWithAvx2) {
+INSTANTIATE_TEST_SUITE_P(Kernels, BeatVector, ::testing::Values(KernelChoice::Avx2, KernelChoice::Avx512),
+                         [](const ::testing::TestParamInfo<KernelChoice>& info) { return KernelName(info.param); });
+
+TEST(BeatKernelChoice, ScalarCanBeChosenAndEachVectorPathOnlyWhereItRuns) {
   BeatAnalyzer a;
   ASSERT_EQ(SetupBeatAnalyzer(a, 2), 1);
   EXPECT_EQ(SetBeatAnalyzerKernel(a, KernelChoice::Scalar), KernelChoice::Scalar);
@@ -206,8 +216,14 @@ TEST(BeatKernelChoice, ScalarCanBeChosenAndTheVectorPathOnlyWithAvx2) {
   const KernelChoice expected = Avx2Available() ? KernelChoice::Avx2 : KernelChoice::Scalar;
   EXPECT_EQ(SetBeatAnalyzerKernel(a, KernelChoice::Avx2), expected);
   EXPECT_EQ(a.vectorWork != nullptr, Avx2Available());
+  // AVX-512 asked for where it is missing falls back to AVX2, then scalar.
+  const KernelChoice widest = Avx512Available() ? KernelChoice::Avx512 : expected;
+  EXPECT_EQ(SetBeatAnalyzerKernel(a, KernelChoice::Avx512), widest);
+  EXPECT_EQ(a.vectorKernel, widest);
+  EXPECT_TRUE(!Avx512Available() || Avx2Available()) << "AVX-512 code is only chosen beside AVX2";
   ReleaseBeatAnalyzer(a);
   EXPECT_FALSE(a.vectorWork);
+  EXPECT_EQ(a.vectorKernel, KernelChoice::Scalar);
 
   // The process-wide default decides what a new analyser starts with.
   const KernelChoice before = DefaultKernelChoice();
@@ -219,6 +235,12 @@ TEST(BeatKernelChoice, ScalarCanBeChosenAndTheVectorPathOnlyWithAvx2) {
   BeatAnalyzer fast;
   ASSERT_EQ(SetupBeatAnalyzer(fast, 2), 1);
   EXPECT_EQ(fast.vectorWork != nullptr, Avx2Available());
+  EXPECT_EQ(fast.vectorKernel, expected);
+  EXPECT_EQ(SetKernelChoice(KernelChoice::Avx512), Avx512Available());
+  EXPECT_EQ(DefaultKernelChoice(), widest);
+  BeatAnalyzer widestDefault;
+  ASSERT_EQ(SetupBeatAnalyzer(widestDefault, 2), 1);
+  EXPECT_EQ(widestDefault.vectorKernel, widest);
   SetKernelChoice(before);
 }
 

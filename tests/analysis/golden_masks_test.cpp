@@ -53,9 +53,10 @@ TEST(GoldenMasks, FormulaSignalGivesTheRecordedWordsAtBothSplitLengths) {
     EXPECT_EQ(signal[2 * n + 1], first[n][1].get<int>()) << "frame " << n;
   }
 
-  // Both paths: the vector one runs only where the processor has AVX2.
-  for (KernelChoice choice : {KernelChoice::Scalar, KernelChoice::Avx2}) {
-    const char* path = choice == KernelChoice::Scalar ? "scalar" : "vector";
+  // Every path the processor runs.
+  for (KernelChoice choice : {KernelChoice::Scalar, KernelChoice::Avx2, KernelChoice::Avx512}) {
+    if (!KernelAvailable(choice)) continue;
+    const char* path = choice == KernelChoice::Scalar ? "scalar" : choice == KernelChoice::Avx2 ? "avx2" : "avx512";
     EXPECT_EQ(MasksOf(signal, 500, choice), golden.at("masks_500ms").get<std::vector<std::vector<uint32_t>>>()) << path;
     EXPECT_EQ(MasksOf(signal, 100, choice), golden.at("masks_100ms").get<std::vector<std::vector<uint32_t>>>()) << path;
   }
