@@ -37,10 +37,15 @@ constexpr float kLowPass[kTaps] = {0.00933978f, 0.01521148f, 0.03163891f, 0.0560
                                    0.10948195f, 0.12742038f, 0.13386527f, 0.12742038f, 0.10948195f,
                                    0.08390299f, 0.05607187f, 0.03163891f, 0.01521148f, 0.00933978f};
 
-// Tempo grid: log steps of 0.25 %, peaks looked for 1 % beyond the range.
+// Tempo grid: log steps of 0.25 %, the answer looked for 1 % beyond the range.
 constexpr double kGridStep = 1.0025;
 constexpr double kRangeMargin = 1.01;
+// Rivals are looked for 4 % beyond the range: a song that close to an edge is
+// answered well enough at the edge, so a peak there is a real rival (a song
+// just below the range otherwise has its double given as certain).
+constexpr double kRivalMargin = 1.04;
 constexpr double kRivalDistance = 1.08;  // a rival peak lies more than 8 % away
+constexpr double kOctaveTolerance = 1.04;  // a rival this close to double the answer is its octave
 
 }  // namespace
 
@@ -227,20 +232,24 @@ OnsetTempo PickOnsetTempo(const double* salience, int32_t lagCount, double low, 
   const double first = low / kRangeMargin;
   const double logStep = std::log(kGridStep);
   const auto points = static_cast<int32_t>(std::floor(std::log(high * kRangeMargin / first) / logStep)) + 1;
-  // Salience at grid points -1 .. points: the outer two are neighbours only.
-  std::vector<double> s(static_cast<size_t>(points) + 2);
+  // The answer lies on grid points 0 .. points - 1; rivals also on the same
+  // lattice extended by extra points either side, out to kRivalMargin.
+  const auto extra = static_cast<int32_t>(std::ceil(std::log(kRivalMargin / kRangeMargin) / logStep));
+  const int32_t from = -extra, to = points + extra;  // rivals on from .. to - 1
+  // Salience at grid points from - 1 .. to: the outer two are neighbours only.
+  std::vector<double> s(static_cast<size_t>(to - from) + 2);
   auto tempoAt = [&](double i) { return first * std::exp(i * logStep); };
-  for (int32_t i = -1; i <= points; ++i) {
-    const double lag = 60.0 * kOnsetRate / tempoAt(i);
-    double v = 0.0;
+  // The lag table linearly interpolated at a lag, 0 beyond it.
+  auto salienceAt = [&](double lag) {
     const auto whole = static_cast<int32_t>(lag);
-    if (lag >= 0.0 && whole + 1 < lagCount) {
-      const double frac = lag - whole;
-      v = salience[whole] + frac * (salience[whole + 1] - salience[whole]);
-    }
-    s[static_cast<size_t>(i + 1)] = v > 0.0 ? v : 0.0;
+    if (!(lag >= 0.0) || whole + 1 >= lagCount) return 0.0;
+    return salience[whole] + (lag - whole) * (salience[whole + 1] - salience[whole]);
+  };
+  for (int32_t i = from - 1; i <= to; ++i) {
+    const double v = salienceAt(60.0 * kOnsetRate / tempoAt(i));
+    s[static_cast<size_t>(i - from + 1)] = v > 0.0 ? v : 0.0;
   }
-  auto at = [&](int32_t i) { return s[static_cast<size_t>(i + 1)]; };
+  auto at = [&](int32_t i) { return s[static_cast<size_t>(i - from + 1)]; };
   auto isPeak = [&](int32_t i) { return at(i) > 0.0 && at(i) > at(i - 1) && at(i) >= at(i + 1); };
 
   int32_t best = -1;
@@ -254,19 +263,32 @@ OnsetTempo PickOnsetTempo(const double* salience, int32_t lagCount, double low, 
   const double curve = a - 2.0 * b + c;
   double offset = curve < 0.0 ? 0.5 * (a - c) / curve : 0.0;
   offset = std::clamp(offset, -0.5, 0.5);
-  const double peak = b - 0.25 * (a - c) * offset;
-  result.bpm = std::clamp(tempoAt(best + offset), low, high);
+  double peak = b - 0.25 * (a - c) * offset;
+  const double peakTempo = tempoAt(best + offset);
+  result.bpm = std::clamp(peakTempo, low, high);
 
   double rival = 0.0;
-  for (int32_t i = 0; i < points; ++i) {
+  for (int32_t i = from; i < to; ++i) {
     const double tempo = tempoAt(i);
-    const bool apart = tempo > result.bpm * kRivalDistance || tempo * kRivalDistance < result.bpm;
+    const bool apart = tempo > peakTempo * kRivalDistance || tempo * kRivalDistance < peakTempo;
     if (apart && isPeak(i) && at(i) > rival) {
       rival = at(i);
       result.rival = tempo;
     }
   }
-  result.confidence = result.rival > 0.0 ? std::clamp(1.0 - rival / peak, 0.0, 1.0) : 1.0;
+  // The answer's salience sums its lag with the lag's double and fourfold;
+  // its double's sum shares the first two and cannot reach the fourfold,
+  // which in music that repeats by the bar is nearly always strong. So a
+  // slower answer's lead over its double may be that term alone: measured
+  // against its double, the answer's confidence leaves the term out. This can
+  // only lower a confidence; the answer stays as picked.
+  const double octave = result.rival / (2.0 * peakTempo);
+  if (result.rival > 0.0 && octave < kOctaveTolerance && octave * kOctaveTolerance > 1.0) {
+    const double fourfold = salienceAt(4.0 * 60.0 * kOnsetRate / peakTempo);
+    if (fourfold > 0.0) peak -= fourfold;
+  }
+  result.confidence =
+      result.rival > 0.0 ? (peak > 0.0 ? std::clamp(1.0 - rival / peak, 0.0, 1.0) : 0.0) : 1.0;
   result.uncertain = result.confidence < kUncertainBelow;
   if (result.bpm / 2.0 >= kOnsetTempoLowest) result.alternatives.push_back(result.bpm / 2.0);
   if (result.bpm * 2.0 <= kOnsetTempoHighest) result.alternatives.push_back(result.bpm * 2.0);

@@ -34,7 +34,9 @@ inline constexpr double kUncertainBelow = 0.25;
 
 struct OnsetTempo {
   double bpm = 0.0;         // 0: no estimate (silence, too little sound, stopped)
-  double confidence = 0.0;  // 0..1: 1 - (the rival peak's salience / the answer's)
+  // 0..1: 1 - (the rival peak's salience / the answer's); against the
+  // answer's double, without the lag term the double cannot reach
+  double confidence = 0.0;
   bool uncertain = false;   // confidence below kUncertainBelow
   double rival = 0.0;       // the tempo of the rival peak, 0 when there is none
   // Half and double the tempo where they lie within 30..300, then the rival
@@ -64,9 +66,10 @@ class OnsetTempoEstimator {
 
   // The averaged, enhanced autocorrelation of the onset strength over lags
   // 0..kSalienceLags - 1 (onset values at 44100 / 128 per second); empty
-  // before the first window.
+  // before the first window. Lags from kSalienceLags / 2 on have no double
+  // within the table, so there the value is the plain autocorrelation.
   std::vector<double> Salience() const;
-  static constexpr int32_t kSalienceLags = 1024;
+  static constexpr int32_t kSalienceLags = 1536;
 
  private:
   struct State;

@@ -5,13 +5,16 @@ estimator of `kestrune-cli tempo`, its `--method onset`, and `aubio tempo`
 
     python3 bench/tempo_accuracy.py MUSIC_DIR [--cli build/cli/kestrune-cli]
                                     [--render COUNT --seed N --seconds S]
+                                    [--salience OUT.jsonl]
 
 MUSIC_DIR holds WAV files and a manifest.json (file, bpm, style) as
 bench/music/render.py writes them; with --render that script first renders
 COUNT songs there. Prints one line per song, then a Markdown table:
 Accuracy1 is the share of songs whose answer lies within 4 % of the known
 tempo, Accuracy2 the share within 4 % of the tempo or of its double, half,
-triple or third. No answer counts as wrong.
+triple or third. No answer counts as wrong. --salience also writes the onset
+estimate's lag table of every song (kestrune-onset-salience, built with the
+benchmarks), one JSON line a song, to look at why an answer was picked.
 """
 import argparse
 import json
@@ -50,6 +53,7 @@ def main():
     parser.add_argument("--render", type=int, default=0, help="render this many songs first")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--seconds", type=float, default=60.0)
+    parser.add_argument("--salience", help="write the onset lag tables here (JSON lines)")
     args = parser.parse_args()
 
     if args.render:
@@ -58,6 +62,11 @@ def main():
                        check=True)
     with open(os.path.join(args.music_dir, "manifest.json")) as f:
         songs = json.load(f)
+    if args.salience:
+        tool = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(args.cli))), "bench",
+                            "kestrune-onset-salience")
+        with open(args.salience, "w") as out:
+            subprocess.run([tool] + [os.path.join(args.music_dir, s["file"]) for s in songs], stdout=out, check=True)
     have_aubio = shutil.which("aubio") is not None
     if not have_aubio:
         print("aubio not found (Debian package aubio-tools): its column is left out", file=sys.stderr)

@@ -209,6 +209,14 @@ TEST(OnsetTempo, AnswersWithinTheAskedRange) {
       EXPECT_LE(r.bpm, high);
     }
   }
+  // A groove just outside the range: its own tempo is the rival, so the
+  // answer within the range (an octave of it) is not given as certain.
+  for (const double bpm : {77.5, 184.0}) {
+    SCOPED_TRACE(bpm);
+    const OnsetTempo r = Estimate(Groove(bpm, 30.0, false, false));
+    EXPECT_TRUE(r.uncertain);
+    EXPECT_NEAR(r.rival, bpm, 0.04 * bpm);
+  }
   // Out-of-range and reversed limits are clamped to 30..300 and put in order.
   const OnsetTempo wide = Estimate(groove, 1000.0, 1.0);
   ASSERT_TRUE(wide.estimated());
@@ -218,6 +226,30 @@ TEST(OnsetTempo, AnswersWithinTheAskedRange) {
     EXPECT_GE(a, 30.0);
     EXPECT_LE(a, 300.0);
   }
+}
+
+// A slower answer's lead over its double counts for confidence only beyond
+// the fourfold lag term, which the double's sum cannot reach; a rival that is
+// not the answer's double is measured as it is.
+TEST(OnsetTempo, LeadOverTheDoubleFromTheFourfoldLagAloneIsUncertain) {
+  const double beat = 60.0 * 44100.0 / 128.0 / 90.0;  // the lag of 90 BPM
+  auto table = [&](double rivalLag, double fourfold) {
+    std::vector<double> lags(OnsetTempoEstimator::kSalienceLags, 0.0);
+    for (const auto& [lag, height] : {std::pair{beat, 3.0}, std::pair{rivalLag, 1.5}, std::pair{4.0 * beat, fourfold}}) {
+      for (size_t k = 0; k < lags.size(); ++k) lags[k] += height * std::exp(-0.5 * std::pow((k - lag) / 2.0, 2.0));
+    }
+    return PickOnsetTempo(lags.data(), static_cast<int32_t>(lags.size()), 80.0, 180.0);
+  };
+  const OnsetTempo onFourfold = table(beat / 2.0, 1.5);
+  EXPECT_NEAR(onFourfold.bpm, 90.0, 0.5);
+  EXPECT_NEAR(onFourfold.rival, 180.0, 1.0);
+  EXPECT_TRUE(onFourfold.uncertain);
+  const OnsetTempo onItsOwn = table(beat / 2.0, 0.2);
+  EXPECT_NEAR(onItsOwn.bpm, 90.0, 0.5);
+  EXPECT_NEAR(onItsOwn.confidence, 1.0 - 1.5 / 2.8, 0.03);
+  const OnsetTempo notTheDouble = table(beat / 1.5, 1.5);
+  EXPECT_NEAR(notTheDouble.rival, 135.0, 1.0);
+  EXPECT_NEAR(notTheDouble.confidence, 0.5, 0.03);
 }
 
 TEST(OnsetTempo, StreamsInAnyPiecesAndReadsFilesAsFed) {
