@@ -13,8 +13,9 @@ namespace kestrune::detail {
 namespace {
 
 // Each band's mean: the shares of the candidate's blocks added from 0.0 in
-// block order, four bands per register.
-inline void BandMeans(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, __m256d (&m)[8]) {
+// block order, four bands per register. Always inlined, so that the eight
+// sums stay in registers: mingw does not align the stack for 32-byte spills.
+[[gnu::always_inline]] inline void BandMeans(const EnergyRing& ring, uint32_t first, uint32_t step, uint32_t blocks, __m256d (&m)[8]) {
   for (__m256d& v : m) v = _mm256_setzero_pd();
   uint32_t slot = first;
   for (uint32_t i = 0; i < blocks; ++i) {
@@ -82,7 +83,7 @@ void SetBitProductsAvx2(const uint32_t* masks, const uint32_t* templateSets, uin
   // The candidate's counts, padded with zeros like the templates'. A count
   // is at most 32, so each 32-bit lane's high half is 0 and a 16-bit
   // multiply-add gives the product of the two counts.
-  alignas(32) uint32_t sets[256];
+  uint32_t sets[256];  // unaligned loads: mingw does not align the stack beyond 16 bytes
   if (stride > 256) {
     for (uint32_t t = 0; t < count; ++t) {
       uint32_t sum = 0;
@@ -98,7 +99,7 @@ void SetBitProductsAvx2(const uint32_t* masks, const uint32_t* templateSets, uin
     const uint32_t* b = templateSets + size_t{t} * stride;
     __m256i sum = _mm256_setzero_si256();
     for (uint32_t i = 0; i < stride; i += 8) {
-      const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(sets + i));
+      const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sets + i));
       const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
       sum = _mm256_add_epi32(sum, _mm256_madd_epi16(x, y));
     }
