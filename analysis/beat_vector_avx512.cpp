@@ -155,50 +155,65 @@ void LastStagesAndMagnitudes(BeatVectorWork& w, double* magnitudes) {
   static constexpr int32_t kRev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
   static constexpr int32_t kRev4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
   double* table = w.bandTable;
+  // The sixteen points of eight groups go through memory between the
+  // passes: thirty-two registers of data leave none for the work.
+  alignas(64) double sre[16 * 8];
+  alignas(64) double sim[16 * 8];
   for (int32_t g0 = 0; g0 < 8; ++g0) {
-    __m512d re[16];
-    __m512d im[16];
-    for (int32_t l = 0; l < 8; ++l) {
-      const int32_t at = 16 * g0 + 128 * kRev3[l];
-      re[l] = _mm512_load_pd(w.re + at);
-      re[l + 8] = _mm512_load_pd(w.re + at + 8);
-      im[l] = _mm512_load_pd(w.im + at);
-      im[l + 8] = _mm512_load_pd(w.im + at + 8);
+    for (int32_t half = 0; half < 16; half += 8) {
+      __m512d re[8];
+      __m512d im[8];
+      for (int32_t l = 0; l < 8; ++l) {
+        const int32_t at = 16 * g0 + 128 * kRev3[l] + half;
+        re[l] = _mm512_load_pd(w.re + at);
+        im[l] = _mm512_load_pd(w.im + at);
+      }
+      Transpose(re);
+      Transpose(im);
+      for (int32_t c = 0; c < 8; ++c) {
+        _mm512_store_pd(sre + 8 * (half + c), re[c]);
+        _mm512_store_pd(sim + 8 * (half + c), im[c]);
+      }
     }
-    Transpose(re);
-    Transpose(re + 8);
-    Transpose(im);
-    Transpose(im + 8);
-    Cx p[16];
-    for (int32_t m = 0; m < 16; ++m) p[m] = Cx{re[m], im[m]};
     // Stages 7 and 8: half spans 8 and 4.
     for (int32_t j = 0; j < 4; ++j) {
-      TwoStages(p[j], p[j + 4], p[j + 8], p[j + 12], Broadcast(t7re, t7im, j), Broadcast(t7re, t7im, j + 4),
-                Broadcast(t8re, t8im, j));
+      Cx a = LoadCx(sre, sim, 8 * j);
+      Cx b = LoadCx(sre, sim, 8 * (j + 4));
+      Cx c = LoadCx(sre, sim, 8 * (j + 8));
+      Cx d = LoadCx(sre, sim, 8 * (j + 12));
+      TwoStages(a, b, c, d, Broadcast(t7re, t7im, j), Broadcast(t7re, t7im, j + 4), Broadcast(t8re, t8im, j));
+      StoreCx(sre, sim, 8 * j, a);
+      StoreCx(sre, sim, 8 * (j + 4), b);
+      StoreCx(sre, sim, 8 * (j + 8), c);
+      StoreCx(sre, sim, 8 * (j + 12), d);
     }
-    // Stages 9 and 10: half spans 2 and 1.
+    // Stages 9 and 10: half spans 2 and 1; then the magnitudes.
     const Cx u1 = Broadcast(t9re, t9im, 0);
     const Cx u2 = Broadcast(t9re, t9im, 1);
     const Cx u3 = Broadcast(t10re, t10im, 0);
-    for (int32_t s = 0; s < 16; s += 4) TwoStages(p[s], p[s + 1], p[s + 2], p[s + 3], u1, u2, u3);
     const int32_t low = kRev3[g0] * 8;
-    for (int32_t m = 0; m < 16; ++m) {
-      const int32_t bin = kRev4[m] * 64 + low;
-      const __m512d mag = Magnitude(p[m]);
-      _mm512_storeu_pd(magnitudes + bin, mag);
-      const uint16_t* slot = w.bandSlot + bin;
-      const __m128d q0 = _mm512_castpd512_pd128(mag);
-      const __m128d q1 = _mm512_extractf64x2_pd(mag, 1);
-      const __m128d q2 = _mm512_extractf64x2_pd(mag, 2);
-      const __m128d q3 = _mm512_extractf64x2_pd(mag, 3);
-      _mm_storel_pd(table + slot[0], q0);
-      _mm_storeh_pd(table + slot[1], q0);
-      _mm_storel_pd(table + slot[2], q1);
-      _mm_storeh_pd(table + slot[3], q1);
-      _mm_storel_pd(table + slot[4], q2);
-      _mm_storeh_pd(table + slot[5], q2);
-      _mm_storel_pd(table + slot[6], q3);
-      _mm_storeh_pd(table + slot[7], q3);
+    for (int32_t s = 0; s < 16; s += 4) {
+      Cx p[4] = {LoadCx(sre, sim, 8 * s), LoadCx(sre, sim, 8 * (s + 1)), LoadCx(sre, sim, 8 * (s + 2)),
+                 LoadCx(sre, sim, 8 * (s + 3))};
+      TwoStages(p[0], p[1], p[2], p[3], u1, u2, u3);
+      for (int32_t m = 0; m < 4; ++m) {
+        const int32_t bin = kRev4[s + m] * 64 + low;
+        const __m512d mag = Magnitude(p[m]);
+        _mm512_storeu_pd(magnitudes + bin, mag);
+        const uint16_t* slot = w.bandSlot + bin;
+        const __m128d q0 = _mm512_castpd512_pd128(mag);
+        const __m128d q1 = _mm512_extractf64x2_pd(mag, 1);
+        const __m128d q2 = _mm512_extractf64x2_pd(mag, 2);
+        const __m128d q3 = _mm512_extractf64x2_pd(mag, 3);
+        _mm_storel_pd(table + slot[0], q0);
+        _mm_storeh_pd(table + slot[1], q0);
+        _mm_storel_pd(table + slot[2], q1);
+        _mm_storeh_pd(table + slot[3], q1);
+        _mm_storel_pd(table + slot[4], q2);
+        _mm_storeh_pd(table + slot[5], q2);
+        _mm_storel_pd(table + slot[6], q3);
+        _mm_storeh_pd(table + slot[7], q3);
+      }
     }
   }
 }

@@ -28,10 +28,10 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunCli(const std::string& args, const TempDir&) {
+Outcome RunCli(const std::string& args, const TempDir&, const hostile::ChildOptions& options = {}) {
   std::vector<std::string> argv = hostile::ShellWords(args);
   argv.insert(argv.begin(), KESTRUNE_CLI);
-  const hostile::ChildOutcome child = hostile::RunChild(argv);
+  const hostile::ChildOutcome child = hostile::RunChild(argv, options);
   Outcome o;
   if (child.exited) o.status = child.status;
   o.out = child.out;
@@ -182,6 +182,15 @@ TEST_F(Cli, MasksOfTheFormulaSignalMatchTheRecordedWords) {
   const auto j = nlohmann::json::parse(o.out);
   EXPECT_EQ(j["blocks_per_split"], 21);
   EXPECT_EQ(j["splits"], golden["masks_500ms"]);
+  // The same words with the kernels the environment can force (the default
+  // is the widest the processor runs).
+  for (const char* kernels : {"scalar", "avx2"}) {
+    hostile::ChildOptions forced;
+    forced.environment = {{"KESTRUNE_KERNELS", kernels}};
+    const auto f = RunCli("masks '" + (dir / "golden.wav").string() + "' --split-ms 500 --json", dir, forced);
+    ASSERT_EQ(f.status, 0) << kernels << ": " << f.err;
+    EXPECT_EQ(nlohmann::json::parse(f.out)["splits"], golden["masks_500ms"]) << kernels;
+  }
 
   // The text form: every line "i:" and the words as printf's " %08X" writes them.
   const auto text = RunCli("masks '" + (dir / "golden.wav").string() + "' --split-ms 100", dir);
