@@ -69,6 +69,7 @@ std::unique_ptr<detail::BeatVectorWork> MakeVectorWork(const BeatAnalyzer& a) {
   for (int32_t j = 0; j < kVecBands; ++j) {
     const int32_t width = a.bandWidths[j];
     if (width <= 0 || width > kVecBandSteps || bin + width > kVecBins) return nullptr;
+    w->bandStart[j] = bin;
     for (int32_t t = 0; t < width; ++t) w->bandSlot[bin++] = static_cast<uint16_t>(t * kVecBands + j);
     w->bandWidths[j] = static_cast<double>(width);
     w->bandSteps = std::max(w->bandSteps, width);

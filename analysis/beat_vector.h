@@ -13,7 +13,9 @@
 //    magnitudes unchanged), then divided by its width.
 //
 // The AVX-512 path does the same, eight values per instruction; the last
-// four stages there work on groups of sixteen points.
+// four stages there work on groups of sixteen points, and the bands are
+// summed from the magnitudes in bin order, eight bins of eight bands at a
+// time through a transpose, each lane adding only its band's bins.
 //
 // This header is shared with source files compiled for AVX2 and AVX-512: it
 // must hold declarations and plain data only, no inline code.
@@ -51,6 +53,10 @@ struct alignas(64) BeatVectorWork {
   int32_t bandSteps;  // rows in use: the widest band
   // Rows each run of eight bands (0..7, 8..15, ...) needs: its widest band.
   int32_t bandStepsOfEight[kVecBands / 8];
+  // The AVX-512 path: each band's first bin, and the magnitudes in bin
+  // order with room for reading a band's eight-row tiles past the end.
+  int32_t bandStart[kVecBands];
+  alignas(64) double binOrder[kVecBins + kVecBandSteps + 8];
 };
 
 // Analyses one block of 1024 frames (4096 bytes): writes the 1024 magnitudes

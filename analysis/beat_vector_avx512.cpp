@@ -154,7 +154,6 @@ void LastStagesAndMagnitudes(BeatVectorWork& w, double* magnitudes) {
   const double* t10im = w.twiddleIm + w.twiddleStart[10];
   static constexpr int32_t kRev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
   static constexpr int32_t kRev4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
-  double* table = w.bandTable;
   // The sixteen points of eight groups go through memory between the
   // passes: thirty-two registers of data leave none for the work.
   alignas(64) double sre[16 * 8];
@@ -200,35 +199,33 @@ void LastStagesAndMagnitudes(BeatVectorWork& w, double* magnitudes) {
         const int32_t bin = kRev4[s + m] * 64 + low;
         const __m512d mag = Magnitude(p[m]);
         _mm512_storeu_pd(magnitudes + bin, mag);
-        const uint16_t* slot = w.bandSlot + bin;
-        const __m128d q0 = _mm512_castpd512_pd128(mag);
-        const __m128d q1 = _mm512_extractf64x2_pd(mag, 1);
-        const __m128d q2 = _mm512_extractf64x2_pd(mag, 2);
-        const __m128d q3 = _mm512_extractf64x2_pd(mag, 3);
-        _mm_storel_pd(table + slot[0], q0);
-        _mm_storeh_pd(table + slot[1], q0);
-        _mm_storel_pd(table + slot[2], q1);
-        _mm_storeh_pd(table + slot[3], q1);
-        _mm_storel_pd(table + slot[4], q2);
-        _mm_storeh_pd(table + slot[5], q2);
-        _mm_storel_pd(table + slot[6], q3);
-        _mm_storeh_pd(table + slot[7], q3);
+        _mm512_store_pd(w.binOrder + bin, mag);
       }
     }
   }
 }
 
-// Each lane adds its band's bins in bin order, starting from +0.0; the eight
-// bands of a vector need only as many rows as the widest of them.
+// Each lane adds its band's bins in bin order, starting from +0.0. Eight
+// bands at a time, eight bins of each at a time: a band's bins are loaded
+// from the magnitudes in bin order and an 8 x 8 transpose puts the t-th bin
+// of every band in row t; a lane past its band's end adds nothing (its sum
+// is left as it is, as adding +0.0 would leave it).
 void BandEnergies(BeatVectorWork& w, double* row, double* bandMeans, double historyLength) {
   const __m512d h = _mm512_set1_pd(historyLength);
   for (int32_t v = 0; v < kVecBands / 8; ++v) {
     __m512d sum = _mm512_setzero_pd();
-    const double* table = w.bandTable + 8 * v;
-    for (int32_t t = 0; t < w.bandStepsOfEight[v]; ++t, table += kVecBands) {
-      sum = _mm512_add_pd(sum, _mm512_load_pd(table));
+    const __m512d widths = _mm512_load_pd(w.bandWidths + 8 * v);
+    const int32_t* start = w.bandStart + 8 * v;
+    for (int32_t t0 = 0; t0 < w.bandStepsOfEight[v]; t0 += 8) {
+      __m512d tile[8];
+      for (int32_t r = 0; r < 8; ++r) tile[r] = _mm512_loadu_pd(w.binOrder + start[r] + t0);
+      Transpose(tile);
+      for (int32_t c = 0; c < 8; ++c) {
+        const __mmask8 inside = _mm512_cmp_pd_mask(widths, _mm512_set1_pd(static_cast<double>(t0 + c)), _CMP_GT_OQ);
+        sum = _mm512_mask_add_pd(sum, inside, sum, tile[c]);
+      }
     }
-    const __m512d energy = _mm512_div_pd(sum, _mm512_load_pd(w.bandWidths + 8 * v));
+    const __m512d energy = _mm512_div_pd(sum, widths);
     _mm512_storeu_pd(row + 8 * v, energy);
     const __m512d mean = _mm512_loadu_pd(bandMeans + 8 * v);
     _mm512_storeu_pd(bandMeans + 8 * v, _mm512_add_pd(mean, _mm512_div_pd(energy, h)));
