@@ -267,23 +267,25 @@ OnsetTempo PickOnsetTempo(const double* salience, int32_t lagCount, double low, 
   const double peakTempo = tempoAt(best + offset);
   result.bpm = std::clamp(peakTempo, low, high);
 
-  double rival = 0.0;
+  double rival = 0.0, rivalTempo = 0.0;
   for (int32_t i = from; i < to; ++i) {
     const double tempo = tempoAt(i);
     const bool apart = tempo > peakTempo * kRivalDistance || tempo * kRivalDistance < peakTempo;
     if (apart && isPeak(i) && at(i) > rival) {
       rival = at(i);
-      result.rival = tempo;
+      rivalTempo = tempo;
     }
   }
+  // A rival beyond 30..300 (the range's margin at either end) is given as the limit.
+  if (rivalTempo > 0.0) result.rival = std::clamp(rivalTempo, kOnsetTempoLowest, kOnsetTempoHighest);
   // The answer's salience sums its lag with the lag's double and fourfold;
   // its double's sum shares the first two and cannot reach the fourfold,
   // which in music that repeats by the bar is nearly always strong. So a
   // slower answer's lead over its double may be that term alone: measured
   // against its double, the answer's confidence leaves the term out. This can
   // only lower a confidence; the answer stays as picked.
-  const double octave = result.rival / (2.0 * peakTempo);
-  if (result.rival > 0.0 && octave < kOctaveTolerance && octave * kOctaveTolerance > 1.0) {
+  const double octave = rivalTempo / (2.0 * peakTempo);
+  if (rivalTempo > 0.0 && octave < kOctaveTolerance && octave * kOctaveTolerance > 1.0) {
     const double fourfold = salienceAt(4.0 * 60.0 * kOnsetRate / peakTempo);
     if (fourfold > 0.0) peak -= fourfold;
   }

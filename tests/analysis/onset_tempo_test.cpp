@@ -217,6 +217,16 @@ TEST(OnsetTempo, AnswersWithinTheAskedRange) {
     EXPECT_TRUE(r.uncertain);
     EXPECT_NEAR(r.rival, bpm, 0.04 * bpm);
   }
+  // A rival in the margin beyond 30 BPM is given as 30, like every alternative.
+  std::vector<double> lags(OnsetTempoEstimator::kSalienceLags, 0.0);
+  for (const auto& [bpm, height] : {std::pair{33.0, 2.0}, std::pair{29.0, 1.8}}) {
+    const double at = 60.0 * 44100.0 / 128.0 / bpm;
+    for (size_t k = 0; k < lags.size(); ++k) lags[k] += height * std::exp(-0.5 * std::pow((k - at) / 3.0, 2.0));
+  }
+  const OnsetTempo edge = PickOnsetTempo(lags.data(), static_cast<int32_t>(lags.size()), 30.0, 34.0);
+  EXPECT_NEAR(edge.bpm, 33.0, 0.3);
+  EXPECT_EQ(edge.rival, 30.0);
+  EXPECT_EQ(edge.alternatives.back(), 30.0);
   // Out-of-range and reversed limits are clamped to 30..300 and put in order.
   const OnsetTempo wide = Estimate(groove, 1000.0, 1.0);
   ASSERT_TRUE(wide.estimated());
