@@ -141,7 +141,8 @@ int main(int argc, char** argv) {
     return job.result;
   };
   std::printf("kind\tsong\toffset\tF\tcondition\tfound\tdistance\tsimilarity\tz\tscore\tconfident\tlower_z\tmedian\t"
-              "lower_deviation\tdeviation\texcess\texcess_median\texcess_lower_deviation\tstarts\tstarts_searched\n");
+              "lower_deviation\tdeviation\texcess\texcess_median\texcess_lower_deviation\tstarts\tstarts_searched\tscore_full\t"
+              "score_deviation\tallowance\tinformative_blocks\tshrink\n");
   for (int t = 0; t < trials; ++t) {
     const size_t a = rng() % songs.size();
     const uint32_t f = fragments[rng() % fragments.size()];
@@ -169,11 +170,12 @@ int main(int argc, char** argv) {
       const double distance = std::fabs(double(m.frame) - double(offset));
       const FindSourceStatus& st = r.sources[m.source];
       const double robust = st.lowerDeviation > 0 ? (m.similarity - st.median) / st.lowerDeviation : 0.0;
-      std::printf("%s\t%zu\t%zu\t%u\t%s\t%u\t%.0f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\t%.2f\t%.2f\t%.3f\t%.3f\t%.3f\t%llu\t%llu\n",
+      std::printf("%s\t%zu\t%zu\t%u\t%s\t%u\t%.0f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\t%.2f\t%.2f\t%.3f\t%.3f\t%.3f\t%llu\t%llu\t%.17g\t%.6f\t%.6f\t%.4f\t%.6f\n",
                   kind.c_str(), a, offset, f, kConditionNames[c], m.frame, own ? distance : -1.0, m.similarity, m.z, m.score,
                   m.confident ? 1 : 0, robust, st.median, st.lowerDeviation, st.deviation, m.excess, st.excessMedian,
                   st.excessLowerDeviation, static_cast<unsigned long long>(st.starts),
-                  static_cast<unsigned long long>(r.startsSearched));
+                  static_cast<unsigned long long>(r.startsSearched), m.score, m.scoreDeviation, r.scoreAllowance,
+                  r.informativeBlocks, r.scoreShrink);
       std::fflush(stdout);
       Tally& tally = tallies[kind + " F=" + std::to_string(f) + " " + kConditionNames[c]];
       tally.searches++;
