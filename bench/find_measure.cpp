@@ -141,7 +141,18 @@ int main(int argc, char** argv) {
     return job.result;
   };
   std::printf("kind\tsong\toffset\tF\tcondition\tfound\tdistance\tsimilarity\tz\tscore\tconfident\tlower_z\tmedian\t"
-              "lower_deviation\tdeviation\texcess\texcess_median\texcess_lower_deviation\tstarts\tstarts_searched\n");
+              "lower_deviation\tdeviation\texcess\texcess_median\texcess_lower_deviation\tstarts\tstarts_searched\tscore_full\t"
+              "score_deviation\tallowance\tinformative_blocks\tshrink\n");
+  // The fragments are drawn first and searched song by song, so that the
+  // long recording without a song is written once for all its fragments.
+  struct Trial {
+    int t;
+    size_t a, offset;
+    uint32_t f;
+    Condition c;
+    uint32_t noiseSeed;
+  };
+  std::vector<Trial> drawn;
   for (int t = 0; t < trials; ++t) {
     const size_t a = rng() % songs.size();
     const uint32_t f = fragments[rng() % fragments.size()];
@@ -161,7 +172,19 @@ int main(int argc, char** argv) {
       if (sound < before || sound - before + frames > v.size() / 2) continue;
       offset = sound - before;
     }
-    Save(samplePath, Fragment(songs[a], offset, frames, c, rng));
+    drawn.push_back({t, a, offset, f, c, static_cast<uint32_t>(rng())});
+  }
+  std::stable_sort(drawn.begin(), drawn.end(), [](const Trial& x, const Trial& y) { return x.a < y.a; });
+  const auto longPath = temp / "long.wav";
+  size_t longSong = SIZE_MAX;
+  for (const Trial& trial : drawn) {
+    const int t = trial.t;
+    const size_t a = trial.a, offset = trial.offset;
+    const uint32_t f = trial.f;
+    const Condition c = trial.c;
+    const size_t frames = size_t{f} * fps;
+    std::mt19937 noiseRng(trial.noiseSeed);
+    Save(samplePath, Fragment(songs[a], offset, frames, c, noiseRng));
 
     auto report = [&](const std::string& kind, const FindResult& r, bool own) {
       if (!r.searched || r.matches.empty()) return;
@@ -169,11 +192,12 @@ int main(int argc, char** argv) {
       const double distance = std::fabs(double(m.frame) - double(offset));
       const FindSourceStatus& st = r.sources[m.source];
       const double robust = st.lowerDeviation > 0 ? (m.similarity - st.median) / st.lowerDeviation : 0.0;
-      std::printf("%s\t%zu\t%zu\t%u\t%s\t%u\t%.0f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\t%.2f\t%.2f\t%.3f\t%.3f\t%.3f\t%llu\t%llu\n",
+      std::printf("%s\t%zu\t%zu\t%u\t%s\t%u\t%.0f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\t%.2f\t%.2f\t%.3f\t%.3f\t%.3f\t%llu\t%llu\t%.17g\t%.6f\t%.6f\t%.4f\t%.6f\n",
                   kind.c_str(), a, offset, f, kConditionNames[c], m.frame, own ? distance : -1.0, m.similarity, m.z, m.score,
                   m.confident ? 1 : 0, robust, st.median, st.lowerDeviation, st.deviation, m.excess, st.excessMedian,
                   st.excessLowerDeviation, static_cast<unsigned long long>(st.starts),
-                  static_cast<unsigned long long>(r.startsSearched));
+                  static_cast<unsigned long long>(r.startsSearched), m.score, m.scoreDeviation, r.scoreAllowance,
+                  r.informativeBlocks, r.scoreShrink);
       std::fflush(stdout);
       Tally& tally = tallies[kind + " F=" + std::to_string(f) + " " + kConditionNames[c]];
       tally.searches++;
@@ -198,15 +222,18 @@ int main(int argc, char** argv) {
     }
     if (t < longTrials) {
       // All other songs as one recording (about an hour for 64 one-minute songs).
-      std::vector<int16_t> joined;
-      for (size_t i = 0; i < songs.size(); ++i) {
-        if (i != a) joined.insert(joined.end(), songs[i].samples.begin(), songs[i].samples.end());
+      if (longSong != a) {
+        std::vector<int16_t> joined;
+        size_t total = 0;
+        for (size_t i = 0; i < songs.size(); ++i) total += i != a ? songs[i].samples.size() : 0;
+        joined.reserve(total);
+        for (size_t i = 0; i < songs.size(); ++i) {
+          if (i != a) joined.insert(joined.end(), songs[i].samples.begin(), songs[i].samples.end());
+        }
+        Save(longPath, joined);
+        longSong = a;
       }
-      const auto longPath = temp / "long.wav";
-      Save(longPath, joined);
-      joined = {};
       report("long", search({longPath}, f), false);
-      std::filesystem::remove(longPath);
     }
   }
   std::printf("\nsummary\tsearches\ttop1_within_1024\tmedian_distance\tconfident\n");

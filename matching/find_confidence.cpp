@@ -16,9 +16,14 @@ double ScoreAllowance(uint64_t startsSearched) {
   return kScoreGrowthPerLog * std::log(n / kScoreReferenceStarts);
 }
 
-double MatchScore(double similarity, double median, double deviation, double allowance) {
-  const double z = deviation > 0.0 ? (similarity - median) / deviation : 0.0;
-  return z - allowance;
+double ScoreShrink(double informativeBlocks) {
+  if (!(informativeBlocks > 0.0)) return 0.0;
+  return std::sqrt(informativeBlocks / (informativeBlocks + kShrinkBlocks));
+}
+
+double MatchScore(double excess, double median, double deviation, double shrink, double allowance) {
+  const double z = deviation > 0.0 ? (excess - median) / deviation : 0.0;
+  return z * shrink - allowance;
 }
 
 }  // namespace kestrune

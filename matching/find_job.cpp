@@ -159,6 +159,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     return Fail(result, PathText(request.samplePath) + ": the sample ends before the fragment does");
   }
   if (templates.AudibleBlocks() == 0) return Fail(result, PathText(request.samplePath) + ": the fragment is all digital silence");
+  result.informativeBlocks = templates.InformativeBlocks();
 
   for (const auto& given : request.sources) {
     for (SourceEntry& e : ListSourceFiles(given)) {
@@ -253,6 +254,16 @@ bool SearchDatabase(const FindRequest& request, SplitsDatabase& db, const Fragme
   status.frames = static_cast<uint32_t>(std::min<uint64_t>(UINT32_MAX, uint64_t{db.SplitCount()} * g.framesPerSplit));
   result.sources.push_back(status);
   const uint32_t templates = request.fragmentLength - 1;
+  {
+    // The templates of shift 0, one split apart, as the scan compares them.
+    BeatAnalyzer analyzer;
+    FindTemplates shifted;
+    if (!SetupBeatAnalyzer(analyzer, static_cast<int32_t>(g.blocksPerSplit)) ||
+        !AnalyseTemplates(sample, fragment.first, g.framesPerSplit, templates, analyzer, shifted)) {
+      return Fail(result, PathText(request.samplePath) + ": the sample ends before the fragment does");
+    }
+    result.informativeBlocks = shifted.InformativeBlocks();
+  }
   const DatabaseStarts starts = DatabaseStartLayout(db, templates, request.hop);
   StartScores scores;
   try {
@@ -374,12 +385,13 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
   result.searched = true;
 
   result.scoreAllowance = ScoreAllowance(result.startsSearched);
+  result.scoreShrink = ScoreShrink(result.informativeBlocks);
   const uint32_t templatesPerStart = fromDatabase ? request.fragmentLength - 1 : request.fragmentLength;
   for (FindMatch& m : candidates) {
     const FindSourceStatus& source = result.sources[m.source];
     // The wider of the source's spread and the spread around the match.
     m.scoreDeviation = ScoreDeviation(std::max(source.excessLowerDeviation, m.localDeviation), templatesPerStart);
-    m.score = MatchScore(m.excess, source.excessMedian, m.scoreDeviation, result.scoreAllowance);
+    m.score = MatchScore(m.excess, source.excessMedian, m.scoreDeviation, result.scoreShrink, result.scoreAllowance);
     m.confident = m.score >= request.minScore;
   }
   std::stable_sort(candidates.begin(), candidates.end(), [](const FindMatch& a, const FindMatch& b) { return a.score > b.score; });

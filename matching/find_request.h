@@ -110,6 +110,10 @@ struct FindResult {
   uint32_t sampleFirstFrame = 0; // startOffset * framesPerSplit
   uint64_t startsSearched = 0;   // over all sources
   double scoreAllowance = 0.0;   // what the number of starts takes off the score (see docs/find.md)
+  // The informative blocks of the templates compared per start
+  // (FindTemplates::InformativeBlocks) and the factor they shrink z by.
+  double informativeBlocks = 0.0;
+  double scoreShrink = 1.0;
   std::vector<FindSourceStatus> sources;
   std::vector<FindMatch> matches;  // best first
 };

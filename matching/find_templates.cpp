@@ -1,5 +1,6 @@
 #include "matching/find_templates.h"
 
+#include <bit>
 #include <cstring>
 
 namespace kestrune {
@@ -8,6 +9,16 @@ uint64_t FindTemplates::AudibleBlocks() const {
   uint64_t audible = 0;
   for (uint32_t s : silentBlocks) audible += blocks - s;
   return audible;
+}
+
+double FindTemplates::InformativeBlocks() const {
+  double sum = 0.0;
+  for (size_t i = 0; i < masks.size() && i < silent.size(); ++i) {
+    if (silent[i] != 0) continue;
+    const auto a = static_cast<double>(std::popcount(masks[i]));
+    sum += 4.0 * a * (32.0 - a) / 1024.0;
+  }
+  return sum;
 }
 
 bool SilentBlock(const uint8_t* block) {

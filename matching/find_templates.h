@@ -18,6 +18,10 @@ struct FindTemplates {
   std::vector<uint32_t> silentBlocks;  // per template
   // Block pairs compared when no candidate block is silent.
   uint64_t AudibleBlocks() const;
+  // How many of the audible blocks can agree beyond chance at all: each
+  // counts 4 a (32 - a) / 1024 for its a set bits, 1 at half set and 0 when
+  // all are set or clear (such a block agrees with any other at chance).
+  double InformativeBlocks() const;
   const uint32_t* Masks(uint32_t t) const { return masks.data() + size_t{t} * blocks; }
   const uint8_t* Silent(uint32_t t) const { return silent.data() + size_t{t} * blocks; }
 };

@@ -19,13 +19,14 @@ QString FromPath(const std::filesystem::path& path) { return QFile::decodeName(p
 QJsonValue OrNull(const QString& text) { return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text); }
 
 // The similarity at which a start would reach the minimum score. The score
-// is (excess - median) / deviation - allowance, the excess being the
+// is (excess - median) / deviation * shrink - allowance, the excess being the
 // similarity less the agreement the start's blocks reach by chance: the line
 // is exact for the best start of the source, whose chance is its similarity
 // less its excess, and near it for the others.
 double ScoreLine(const FindRequest& request, const FindResult& result, size_t source) {
   const FindSourceStatus& s = result.sources[source];
-  const double excess = s.excessMedian + (request.minScore + result.scoreAllowance) * s.scoreDeviation;
+  if (!(result.scoreShrink > 0.0)) return 100.0;  // no start can reach it
+  const double excess = s.excessMedian + (request.minScore + result.scoreAllowance) / result.scoreShrink * s.scoreDeviation;
   double chance = 50.0;
   for (const FindMatch& m : result.matches) {
     if (m.source == source) {

@@ -119,6 +119,21 @@ TEST(FindChance, AgreementIsCountedBeyondEachBlocksChance) {
   // Opposite half-set blocks fall below chance.
   EXPECT_DOUBLE_EQ(BeyondChance(0, 1, 512), -50.0);
   EXPECT_DOUBLE_EQ(BeyondChance(0, 0, 0), 0.0);
+
+  // Such blocks carry nothing a fragment could be told by: only the half-set
+  // block (1) and the quarter-set one (0.75) count, not the silent one.
+  FindTemplates templates;
+  templates.count = 1;
+  templates.blocks = 5;
+  templates.masks = {0u, ~0u, 0xFFFFu, 0xFFu, 0xFFFFu};
+  templates.silent = {0, 0, 0, 0, 1};
+  templates.silentBlocks = {1};
+  EXPECT_DOUBLE_EQ(templates.InformativeBlocks(), 1.75);
+  // A fragment with nothing beyond chance is never sure; the more it
+  // carries, the less its z is shrunk.
+  EXPECT_EQ(ScoreShrink(0.0), 0.0);
+  EXPECT_LT(ScoreShrink(3.5), 0.81);
+  EXPECT_GT(ScoreShrink(150.0), 0.99);
 }
 
 // The scan's comparison of a candidate with all templates at once gives, on
@@ -323,7 +338,11 @@ TEST_F(FindSearch, SeveralSourcesAndAFolderWithAnUnreadableFile) {
   // The score divides by the wider of the source's spread and the spread
   // around the match.
   EXPECT_GE(result.matches[0].scoreDeviation, c.scoreDeviation);
-  EXPECT_DOUBLE_EQ(result.matches[0].score, (result.matches[0].excess - c.excessMedian) / result.matches[0].scoreDeviation -
+  // z shrunk by what the fragment's blocks carry beyond chance, less the allowance.
+  EXPECT_GT(result.informativeBlocks, 0.0);
+  EXPECT_LE(result.informativeBlocks, 2.0 * 21);
+  EXPECT_DOUBLE_EQ(result.matches[0].score, (result.matches[0].excess - c.excessMedian) / result.matches[0].scoreDeviation *
+                                                    ScoreShrink(result.informativeBlocks) -
                                                 ScoreAllowance(result.startsSearched));
 
   request.sources = {dir / "lib" / "b_broken.wav"};
