@@ -90,8 +90,11 @@ class MappedView {
   MappedView(const MappedView&) = delete;
   MappedView& operator=(const MappedView&) = delete;
 
-  // Maps the first size bytes of file. An empty file cannot be mapped.
+  // Maps the first size bytes of file. An empty file cannot be mapped. A
+  // small file is read into memory instead (see kCopiedViewLimit); the view
+  // behaves the same either way.
   static MappedView Map(const File& file, uint64_t size);
+  static constexpr uint64_t kCopiedViewLimit = 256 * 1024;
 
   bool IsMapped() const { return data_ != nullptr; }
   explicit operator bool() const { return IsMapped(); }
@@ -105,8 +108,14 @@ class MappedView {
   void Unmap();
 
  private:
+  // The system's side, one per platform.
+  static MappedView MapPages(const File& file, size_t size);
+  void ReleasePages(size_t offset, size_t length) const;
+  void UnmapPages();
+
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
+  bool copied_ = false;  // data_ is our own memory (new[]), not a mapping
 };
 
 // Creates a new empty file with a unique name starting with prefix in dir.

@@ -1,5 +1,5 @@
-// What File and MappedView do the same way on every system: a handle or a
-// view has one owner, and the owner gives it back.
+// What File does the same way on every system: a handle has one owner, and
+// the owner gives it back.
 #include <utility>
 
 #include "platform/file.h"
@@ -16,20 +16,6 @@ File& File::operator=(File&& other) noexcept {
     Close();
     handle_ = std::exchange(other.handle_, kNoHandle);
     position_ = std::exchange(other.position_, 0);
-  }
-  return *this;
-}
-
-MappedView::~MappedView() { Unmap(); }
-
-MappedView::MappedView(MappedView&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedView& MappedView::operator=(MappedView&& other) noexcept {
-  if (this != &other) {
-    Unmap();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
   }
   return *this;
 }

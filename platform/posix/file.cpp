@@ -189,19 +189,16 @@ void File::Close() {
   }
 }
 
-MappedView MappedView::Map(const File& file, uint64_t size) {
+MappedView MappedView::MapPages(const File& file, size_t size) {
   MappedView view;
-  if (!file.IsOpen() || size == 0 || size > SIZE_MAX) return view;
-  void* p = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, Fd(file.NativeHandle()), 0);
+  void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, Fd(file.NativeHandle()), 0);
   if (p == MAP_FAILED) return view;
   view.data_ = static_cast<const uint8_t*>(p);
-  view.size_ = static_cast<size_t>(size);
+  view.size_ = size;
   return view;
 }
 
-void MappedView::Release(size_t offset, size_t length) const {
-  if (data_ == nullptr || offset >= size_) return;
-  length = std::min(length, size_ - offset);
+void MappedView::ReleasePages(size_t offset, size_t length) const {
   const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
   if (page == 0 || page == static_cast<uintptr_t>(-1)) return;
   const auto start = reinterpret_cast<uintptr_t>(data_) + offset;
@@ -212,13 +209,7 @@ void MappedView::Release(size_t offset, size_t length) const {
   if (first < end) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
 }
 
-void MappedView::Unmap() {
-  if (data_ != nullptr) {
-    ::munmap(const_cast<uint8_t*>(data_), size_);
-    data_ = nullptr;
-    size_ = 0;
-  }
-}
+void MappedView::UnmapPages() { ::munmap(const_cast<uint8_t*>(data_), size_); }
 
 std::optional<std::filesystem::path> MakeUniqueFile(const std::filesystem::path& dir,
                                                     std::string_view prefix) {

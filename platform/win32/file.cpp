@@ -214,9 +214,8 @@ void File::Close() {
   }
 }
 
-MappedView MappedView::Map(const File& file, uint64_t size) {
+MappedView MappedView::MapPages(const File& file, size_t size) {
   MappedView view;
-  if (!file.IsOpen() || size == 0 || size > SIZE_MAX) return view;
   // An empty file has no mapping; the view keeps its mapping object alive.
   HANDLE mapping = ::CreateFileMappingW(H(file.NativeHandle()), nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) return view;
@@ -224,13 +223,11 @@ MappedView MappedView::Map(const File& file, uint64_t size) {
   ::CloseHandle(mapping);
   if (p == nullptr) return view;
   view.data_ = static_cast<const uint8_t*>(p);
-  view.size_ = static_cast<size_t>(size);
+  view.size_ = size;
   return view;
 }
 
-void MappedView::Release(size_t offset, size_t length) const {
-  if (data_ == nullptr || offset >= size_) return;
-  length = std::min(length, size_ - offset);
+void MappedView::ReleasePages(size_t offset, size_t length) const {
   SYSTEM_INFO info;
   ::GetSystemInfo(&info);
   const uintptr_t page = info.dwPageSize;
@@ -244,13 +241,7 @@ void MappedView::Release(size_t offset, size_t length) const {
   if (first < end) ::VirtualUnlock(reinterpret_cast<void*>(first), end - first);
 }
 
-void MappedView::Unmap() {
-  if (data_ != nullptr) {
-    ::UnmapViewOfFile(data_);
-    data_ = nullptr;
-    size_ = 0;
-  }
-}
+void MappedView::UnmapPages() { ::UnmapViewOfFile(data_); }
 
 std::optional<std::filesystem::path> MakeUniqueFile(const std::filesystem::path& dir,
                                                     std::string_view prefix) {

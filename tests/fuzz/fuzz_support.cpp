@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 
 #include "platform/file.h"
@@ -31,16 +30,10 @@ const std::filesystem::path& ScratchFolder() {
   return folder;
 }
 
-void EmptyFolder(const std::filesystem::path& folder) {
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    std::filesystem::remove_all(entry.path(), ec);
-  }
-}
-
 void WriteFile(const std::filesystem::path& path, const uint8_t* bytes, size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+  // Through the platform layer: a stream's set-up cost more than the write.
+  platform::File out = platform::File::Create(path, false);
+  if (out && size > 0) out.Write(bytes, size);
 }
 
 DatabaseInput SplitDatabaseInput(const uint8_t* data, size_t size) {

@@ -17,8 +17,6 @@ void Require(bool holds, const char* what);
 
 // A folder of this process's own, made on first use and removed at exit.
 const std::filesystem::path& ScratchFolder();
-// Removes everything inside folder.
-void EmptyFolder(const std::filesystem::path& folder);
 void WriteFile(const std::filesystem::path& path, const uint8_t* bytes, size_t size);
 inline void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   WriteFile(path, bytes.data(), bytes.size());
