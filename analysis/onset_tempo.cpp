@@ -45,7 +45,29 @@ constexpr double kRangeMargin = 1.01;
 // just below the range otherwise has its double given as certain).
 constexpr double kRivalMargin = 1.04;
 constexpr double kRivalDistance = 1.08;  // a rival peak lies more than 8 % away
-constexpr double kOctaveTolerance = 1.04;  // a rival this close to double the answer is its octave
+// A peak this close to double or three halves of the answer is that relative.
+constexpr double kRelativeTolerance = 1.04;
+
+// The plain autocorrelation at each lag of an enhanced table, whose value at
+// a lag sums the lag, its double and its fourfold (those within the table).
+std::vector<double> PlainLags(const double* salience, int32_t lagCount) {
+  std::vector<double> plain(static_cast<size_t>(lagCount));
+  for (int64_t t = lagCount - 1; t >= 1; --t) {
+    double v = salience[t];
+    if (2 * t < lagCount) v -= plain[static_cast<size_t>(2 * t)];
+    if (4 * t < lagCount) v -= plain[static_cast<size_t>(4 * t)];
+    plain[static_cast<size_t>(t)] = v;
+  }
+  plain[0] = salience[0] / 3.0;
+  return plain;
+}
+
+// A lag table linearly interpolated at a lag, 0 beyond it.
+double LagAt(const double* lags, int32_t lagCount, double lag) {
+  if (!(lag >= 0.0) || !(lag + 1.0 < lagCount)) return 0.0;
+  const auto whole = static_cast<int32_t>(lag);
+  return lags[whole] + (lag - whole) * (lags[whole + 1] - lags[whole]);
+}
 
 }  // namespace
 
@@ -236,19 +258,13 @@ OnsetTempo PickOnsetTempo(const double* salience, int32_t lagCount, double low, 
   // lattice extended by extra points either side, out to kRivalMargin.
   const auto extra = static_cast<int32_t>(std::ceil(std::log(kRivalMargin / kRangeMargin) / logStep));
   const int32_t from = -extra, to = points + extra;  // rivals on from .. to - 1
+  auto tempoAt = [&](double i) { return first * std::exp(i * logStep); };
+  auto salienceAt = [&](double lag) { return LagAt(salience, lagCount, lag); };
+  // The salience of a grid point, clipped at 0.
+  auto level = [&](int32_t i) { return std::max(0.0, salienceAt(60.0 * kOnsetRate / tempoAt(i))); };
   // Salience at grid points from - 1 .. to: the outer two are neighbours only.
   std::vector<double> s(static_cast<size_t>(to - from) + 2);
-  auto tempoAt = [&](double i) { return first * std::exp(i * logStep); };
-  // The lag table linearly interpolated at a lag, 0 beyond it.
-  auto salienceAt = [&](double lag) {
-    const auto whole = static_cast<int32_t>(lag);
-    if (!(lag >= 0.0) || whole + 1 >= lagCount) return 0.0;
-    return salience[whole] + (lag - whole) * (salience[whole + 1] - salience[whole]);
-  };
-  for (int32_t i = from - 1; i <= to; ++i) {
-    const double v = salienceAt(60.0 * kOnsetRate / tempoAt(i));
-    s[static_cast<size_t>(i - from + 1)] = v > 0.0 ? v : 0.0;
-  }
+  for (int32_t i = from - 1; i <= to; ++i) s[static_cast<size_t>(i - from + 1)] = level(i);
   auto at = [&](int32_t i) { return s[static_cast<size_t>(i - from + 1)]; };
   auto isPeak = [&](int32_t i) { return at(i) > 0.0 && at(i) > at(i - 1) && at(i) >= at(i + 1); };
 
@@ -259,25 +275,71 @@ OnsetTempo PickOnsetTempo(const double* salience, int32_t lagCount, double low, 
   if (best < 0) return result;
 
   // A parabola through the peak and its neighbours, in log tempo.
-  const double a = at(best - 1), b = at(best), c = at(best + 1);
-  const double curve = a - 2.0 * b + c;
-  double offset = curve < 0.0 ? 0.5 * (a - c) / curve : 0.0;
-  offset = std::clamp(offset, -0.5, 0.5);
-  double peak = b - 0.25 * (a - c) * offset;
-  const double peakTempo = tempoAt(best + offset);
+  double peak = 0.0, peakTempo = 0.0;
+  auto refine = [&](int32_t i) {
+    const double a = at(i - 1), b = at(i), c = at(i + 1);
+    const double curve = a - 2.0 * b + c;
+    double offset = curve < 0.0 ? 0.5 * (a - c) / curve : 0.0;
+    offset = std::clamp(offset, -0.5, 0.5);
+    peak = b - 0.25 * (a - c) * offset;
+    peakTempo = tempoAt(i + offset);
+  };
+  refine(best);
+
+  // Two tempos 3:2 apart share no lag term, and the slower one's double and
+  // fourfold fall on the faster one's threefold and sixfold, which the faster
+  // one's sum never counts: in a bar of three the slower one leads by the bar
+  // whatever the beat. So the pair is compared by the plain autocorrelation
+  // at each one's own lag. When the faster one's is the stronger, the beat is
+  // the faster one (the slower is two pulses across the bar) and it is the
+  // answer if it lies within the range; otherwise the confidence is at most
+  // the slower one's lead on the plain terms.
+  double metre = 1.0, metreTempo = 0.0, former = 0.0;
+  {
+    const double centre = 1.5 * peakTempo;
+    const double lowest = std::max(kOnsetTempoLowest, centre / kRelativeTolerance);
+    const double highest = std::min(kOnsetTempoHighest, centre * kRelativeTolerance);
+    int32_t faster = 0;
+    bool found = false;
+    if (lowest <= highest) {
+      const auto i0 = static_cast<int32_t>(std::ceil(std::log(lowest / first) / logStep));
+      const auto i1 = static_cast<int32_t>(std::floor(std::log(highest / first) / logStep));
+      for (int32_t i = i0; i <= i1; ++i) {
+        const double v = level(i);
+        if (v > 0.0 && v > level(i - 1) && v >= level(i + 1) && (!found || v > level(faster))) {
+          faster = i;
+          found = true;
+        }
+      }
+    }
+    if (found) {
+      const std::vector<double> plain = PlainLags(salience, lagCount);
+      auto plainAt = [&](double tempo) { return LagAt(plain.data(), lagCount, 60.0 * kOnsetRate / tempo); };
+      const double slow = plainAt(peakTempo), fast = plainAt(tempoAt(faster));
+      if (fast > 0.0 && fast > slow && faster < points) {
+        metreTempo = former = peakTempo;
+        best = faster;
+        refine(best);
+        metre = 1.0 - slow / fast;
+      } else if (fast > 0.0) {
+        metreTempo = tempoAt(faster);
+        metre = slow > 0.0 ? 1.0 - fast / slow : 0.0;
+      }
+    }
+  }
   result.bpm = std::clamp(peakTempo, low, high);
 
   double rival = 0.0, rivalTempo = 0.0;
   for (int32_t i = from; i < to; ++i) {
     const double tempo = tempoAt(i);
     const bool apart = tempo > peakTempo * kRivalDistance || tempo * kRivalDistance < peakTempo;
-    if (apart && isPeak(i) && at(i) > rival) {
+    // The slower of a 3:2 pair left for the faster was measured above.
+    const bool passed = former > 0.0 && tempo < former * kRelativeTolerance && tempo * kRelativeTolerance > former;
+    if (apart && !passed && isPeak(i) && at(i) > rival) {
       rival = at(i);
       rivalTempo = tempo;
     }
   }
-  // A rival beyond 30..300 (the range's margin at either end) is given as the limit.
-  if (rivalTempo > 0.0) result.rival = std::clamp(rivalTempo, kOnsetTempoLowest, kOnsetTempoHighest);
   // The answer's salience sums its lag with the lag's double and fourfold;
   // its double's sum shares the first two and cannot reach the fourfold,
   // which in music that repeats by the bar is nearly always strong. So a
@@ -285,12 +347,18 @@ OnsetTempo PickOnsetTempo(const double* salience, int32_t lagCount, double low, 
   // against its double, the answer's confidence leaves the term out. This can
   // only lower a confidence; the answer stays as picked.
   const double octave = rivalTempo / (2.0 * peakTempo);
-  if (rivalTempo > 0.0 && octave < kOctaveTolerance && octave * kOctaveTolerance > 1.0) {
+  if (rivalTempo > 0.0 && octave < kRelativeTolerance && octave * kRelativeTolerance > 1.0) {
     const double fourfold = salienceAt(4.0 * 60.0 * kOnsetRate / peakTempo);
     if (fourfold > 0.0) peak -= fourfold;
   }
-  result.confidence =
-      result.rival > 0.0 ? (peak > 0.0 ? std::clamp(1.0 - rival / peak, 0.0, 1.0) : 0.0) : 1.0;
+  result.confidence = rivalTempo > 0.0 ? (peak > 0.0 ? std::clamp(1.0 - rival / peak, 0.0, 1.0) : 0.0) : 1.0;
+  // The 3:2 relative is the rival when it is the closer call.
+  if (metreTempo > 0.0 && metre < result.confidence) {
+    result.confidence = std::max(metre, 0.0);
+    rivalTempo = metreTempo;
+  }
+  // A rival beyond 30..300 (the range's margin at either end) is given as the limit.
+  if (rivalTempo > 0.0) result.rival = std::clamp(rivalTempo, kOnsetTempoLowest, kOnsetTempoHighest);
   result.uncertain = result.confidence < kUncertainBelow;
   if (result.bpm / 2.0 >= kOnsetTempoLowest) result.alternatives.push_back(result.bpm / 2.0);
   if (result.bpm * 2.0 <= kOnsetTempoHighest) result.alternatives.push_back(result.bpm * 2.0);

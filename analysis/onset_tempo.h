@@ -5,8 +5,10 @@
 // onset values, each window's mean taken out and each lag scaled by the
 // share of the window overlapping at it, enhanced with the lags' doubles and
 // fourfolds and averaged over the whole sound; the strongest peak of that,
-// read on a log-tempo grid within the asked range, is the tempo. After
-// Percival and Tzanetakis (2014), simplified, nothing learned.
+// read on a log-tempo grid within the asked range, is the tempo, unless the
+// tempo at three halves of it has the stronger plain autocorrelation (a bar
+// of three heard as two pulses). After Percival and Tzanetakis (2014),
+// simplified, nothing learned.
 //
 // Streaming: the estimator keeps one frame of sound, one window of onset
 // values and the averaged lags, whatever the length of the sound.
@@ -35,7 +37,8 @@ inline constexpr double kUncertainBelow = 0.25;
 struct OnsetTempo {
   double bpm = 0.0;         // 0: no estimate (silence, too little sound, stopped)
   // 0..1: 1 - (the rival peak's salience / the answer's); against the
-  // answer's double, without the lag term the double cannot reach
+  // answer's double, without the lag term the double cannot reach; against
+  // a tempo 3:2 from the answer, by the plain autocorrelation at each lag
   double confidence = 0.0;
   bool uncertain = false;   // confidence below kUncertainBelow
   double rival = 0.0;       // the tempo of the rival peak, 0 when there is none

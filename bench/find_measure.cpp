@@ -14,7 +14,8 @@
 // pulled down by silence agree with any song's first chord.
 //
 // Prints one line per search (kind, song, offset, F, condition, frame found,
-// distance, similarity, z, score, confident) and a summary per group.
+// distance, similarity, z, score, confident, then the parts of the score)
+// and a summary per group.
 #include <algorithm>
 #include <array>
 #include <cmath>

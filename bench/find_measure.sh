@@ -12,16 +12,17 @@
 # of 500 ms, as cut, 6 dB quieter or with white noise 20 dB below, and
 # searches each in its own song and in three other songs; then 150 fragments
 # of 1 or 2 splits that begin in a song's lead-in, each in its own song and
-# three others; then FOLDER_TRIALS fragments (default 10) in their own song,
+# three others; then FOLDER_TRIALS fragments (default 500) in their own song,
 # in the folder of all other songs and in one recording made of all other
-# songs one after another (about an hour); then 100 fragments of one 125 ms
-# split. Each run prints one line per search before its summary.
+# songs one after another (about an hour; some 8 s of two cores a fragment,
+# over an hour in all); then 100 fragments of one 125 ms split. Each run
+# prints one line per search before its summary.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KESTRUNE_BENCH_BUILD:-$root/build-bench}
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/kestrune-find
 trials=${1:-700}
-folder=${2:-10}
+folder=${2:-500}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_BUILD_TESTS=OFF > /dev/null
 cmake --build "$build" -j "$(nproc)" --target kestrune-find-measure > /dev/null

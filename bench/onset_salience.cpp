@@ -1,6 +1,6 @@
 // Prints the averaged lag table of the onset tempo estimate for each WAV file
 // given (44.1 kHz stereo 16-bit), one JSON object a line: the file, then the
-// salience of lags 0..1023 (onset values at 44100 / 128 per second). Used by
+// salience of lags 0..1535 (onset values at 44100 / 128 per second). Used by
 // bench/tempo_accuracy.py --salience to look at why an answer was picked.
 //
 //   kestrune-onset-salience FILE...

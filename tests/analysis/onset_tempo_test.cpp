@@ -69,6 +69,24 @@ std::vector<uint8_t> Groove(double bpm, double seconds, bool swing, bool halfBas
   return Render(hits, seconds);
 }
 
+// A waltz: a low note on one, snare and hat on two and three, a hat on every
+// offbeat eighth, so that hits also fall every beat and a half.
+std::vector<uint8_t> Waltz(double bpm, double seconds, double offbeat) {
+  std::vector<Hit> hits;
+  const double beat = 60.0 / bpm;
+  for (int32_t k = 0; k * beat < seconds; ++k) {
+    const double t = k * beat;
+    if (k % 3 == 0) {
+      hits.push_back({t, 60.0, 16000.0, 0.2});
+    } else {
+      hits.push_back({t, 0.0, 4000.0, 0.03});
+      hits.push_back({t, 0.0, 6000.0, 0.08});
+    }
+    hits.push_back({t + beat / 2.0, 0.0, offbeat, 0.03});
+  }
+  return Render(hits, seconds);
+}
+
 OnsetTempo Estimate(const std::vector<uint8_t>& frames, double low = kOnsetTempoDefaultLow,
                     double high = kOnsetTempoDefaultHigh) {
   OnsetTempoEstimator estimator;
@@ -260,6 +278,25 @@ TEST(OnsetTempo, LeadOverTheDoubleFromTheFourfoldLagAloneIsUncertain) {
   const OnsetTempo notTheDouble = table(beat / 1.5, 1.5);
   EXPECT_NEAR(notTheDouble.rival, 135.0, 1.0);
   EXPECT_NEAR(notTheDouble.confidence, 0.5, 0.03);
+}
+
+// Two pulses across a bar of three lead in the summed lag table, which counts
+// the bar for them but not for the beat: a waltz is answered at its beat, or
+// at two thirds of it only as uncertain, with the beat as the rival.
+TEST(OnsetTempo, WaltzIsNotGivenAtTwoThirdsWithConfidence) {
+  const OnsetTempo quiet = Estimate(Waltz(165.0, 30.0, 2500.0));
+  EXPECT_NEAR(quiet.bpm, 165.0, 0.02 * 165.0);
+  // Louder offbeats: the two pulses may still win, but only as uncertain.
+  const OnsetTempo loud = Estimate(Waltz(165.0, 30.0, 4000.0));
+  const bool atBeat = std::abs(loud.bpm - 165.0) <= 0.02 * 165.0;
+  const bool doubted = std::abs(loud.bpm - 110.0) <= 0.02 * 110.0 && loud.uncertain &&
+                       std::abs(loud.rival - 165.0) <= 0.04 * 165.0 && loud.alternatives.back() == loud.rival;
+  EXPECT_TRUE(atBeat || doubted) << loud.bpm << " at " << loud.confidence << ", rival " << loud.rival;
+  // Beyond the range the beat cannot be the answer, but it is the rival.
+  const OnsetTempo beyond = Estimate(Waltz(195.0, 30.0, 2500.0));
+  EXPECT_NEAR(beyond.bpm, 130.0, 0.02 * 130.0);
+  EXPECT_TRUE(beyond.uncertain);
+  EXPECT_NEAR(beyond.rival, 195.0, 0.04 * 195.0);
 }
 
 TEST(OnsetTempo, StreamsInAnyPiecesAndReadsFilesAsFed) {
