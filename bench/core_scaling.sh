@@ -12,7 +12,7 @@ filter=${2:-BM_AnalyseBlock_Vector}
 bench=$build/bench/kestrune-bench
 [ -x "$bench" ] || { echo "build $bench first" >&2; exit 1; }
 run() { "$bench" --benchmark_filter="^$filter\$" --benchmark_min_time=3 --benchmark_format=csv 2>/dev/null |
-        awk -F, -v f="\"$filter\"" '$1 == f { print $4 }'; }   # CPU time per block, ns
+        awk -F, -v f="\"$filter\"" '$1 == f { print $3 }'; }   # wall time per block, ns
 alone=$(run)
 tmp=$(mktemp -d)
 run > "$tmp/a" & run > "$tmp/b" & wait
