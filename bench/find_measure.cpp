@@ -7,7 +7,11 @@
 //
 //   kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8]
 //       [--split-ms 500] [--hop 128] [--others N] [--folder N] [--long N]
-//       [--threads N] [--lead-in 1]
+//       [--threads N] [--lead-in 1] [--only SONG:OFFSET,...]
+//
+// --only searches only the drawn fragments of those songs at those offsets
+// (as printed), with the same noise as in the full run of the same options:
+// to look at one search again.
 //
 // With --lead-in 1 every fragment begins in the silence before its song's
 // first sound (at most half the fragment before it): the case where masks
@@ -85,13 +89,14 @@ struct Tally {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8] [--split-ms MS] "
-                         "[--hop H] [--others N] [--folder N] [--long N] [--threads N] [--lead-in 1]\n");
+                         "[--hop H] [--others N] [--folder N] [--long N] [--threads N] [--lead-in 1] [--only SONG:OFFSET,...]\n");
     return 2;
   }
   std::filesystem::path dir = argv[1];
   int trials = 100, others = 1, folder = 0, longTrials = 0, leadIn = 0;
   uint32_t seed = 1, splitMs = 500, hop = 128, threads = 0;
   std::vector<uint32_t> fragments = {1, 2, 8};
+  std::vector<std::pair<size_t, size_t>> only;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string k = argv[i], v = argv[i + 1];
     if (k == "--trials") trials = std::stoi(v);
@@ -103,6 +108,15 @@ int main(int argc, char** argv) {
     else if (k == "--long") longTrials = std::stoi(v);
     else if (k == "--threads") threads = static_cast<uint32_t>(std::stoul(v));
     else if (k == "--lead-in") leadIn = std::stoi(v);
+    else if (k == "--only") {
+      for (size_t at = 0; at < v.size();) {
+        const size_t comma = v.find(',', at);
+        const std::string item = v.substr(at, comma - at);
+        const size_t colon = item.find(':');
+        if (colon != std::string::npos) only.emplace_back(std::stoul(item.substr(0, colon)), std::stoul(item.substr(colon + 1)));
+        at = comma == std::string::npos ? v.size() : comma + 1;
+      }
+    }
     else if (k == "--fragments") {
       fragments.clear();
       for (size_t at = 0; at < v.size();) {
@@ -174,6 +188,9 @@ int main(int argc, char** argv) {
       offset = sound - before;
     }
     drawn.push_back({t, a, offset, f, c, static_cast<uint32_t>(rng())});
+  }
+  if (!only.empty()) {
+    std::erase_if(drawn, [&](const Trial& x) { return std::find(only.begin(), only.end(), std::pair{x.a, x.offset}) == only.end(); });
   }
   std::stable_sort(drawn.begin(), drawn.end(), [](const Trial& x, const Trial& y) { return x.a < y.a; });
   const auto longPath = temp / "long.wav";

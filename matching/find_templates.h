@@ -16,11 +16,16 @@ struct FindTemplates {
   std::vector<uint32_t> masks;     // count * blocks words, template 0 first
   std::vector<uint8_t> silent;     // count * blocks: 1 where the block is digital silence
   std::vector<uint32_t> silentBlocks;  // per template
+  // count * blocks: 1 where the block is at the noise floor (FaintBlock).
+  std::vector<uint8_t> faint;
   // Block pairs compared when no candidate block is silent.
   uint64_t AudibleBlocks() const;
   // How many of the audible blocks can agree beyond chance at all: each
   // counts 4 a (32 - a) / 1024 for its a set bits, 1 at half set and 0 when
   // all are set or clear (such a block agrees with any other at chance).
+  // A block at the noise floor counts 0: its masks follow dither or a
+  // renderer's idle output, which is the same in every recording made the
+  // same way, so agreeing with it identifies nothing.
   double InformativeBlocks() const;
   const uint32_t* Masks(uint32_t t) const { return masks.data() + size_t{t} * blocks; }
   const uint8_t* Silent(uint32_t t) const { return silent.data() + size_t{t} * blocks; }
@@ -30,6 +35,14 @@ struct FindTemplates {
 // or a constant offset such as -1 that some renderers leave). Such a block
 // has the all-ones mask of silence whatever its value.
 bool SilentBlock(const uint8_t* block);
+
+// Root mean square, in steps of 16 bits, at or below which a block is at the
+// noise floor: -80 dBFS, within about 10 dB of what dither alone gives.
+inline constexpr double kFaintRms = 3.2768;
+
+// True when the block's root mean square over both channels is at or below
+// kFaintRms. Silent blocks are faint too.
+bool FaintBlock(const uint8_t* block);
 
 // Analyses count templates of the sample, template t from frame
 // first + t * spacing, each as a split of analyzer's H blocks starting there.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <filesystem>
 #include <random>
 
@@ -306,6 +307,36 @@ TEST_F(FindSearch, SilenceIsNotCompared) {
   CutSample(352000, 22050 * 2);
   EXPECT_FALSE(RunFind(request, result, nullptr));
   EXPECT_NE(result.failure.find("silence"), std::string::npos) << result.failure;
+}
+
+// A renderer's idle output (a fixed pseudo-random wobble of one step) is the
+// same in every recording it makes, so a fragment of it agrees with another
+// recording's idle stretch in most bits, yet identifies nothing: it is never
+// confident. Music as quiet as -70 dBFS still is.
+TEST_F(FindSearch, AFragmentAtTheNoiseFloorIsNeverConfident) {
+  std::mt19937 rng(5);
+  std::vector<int16_t> idle(2 * 44100 * 6);
+  for (auto& v : idle) v = static_cast<int16_t>(-static_cast<int>(rng() & 1u));
+  const size_t tail = 44100 * 34;
+  std::copy(idle.begin(), idle.begin() + static_cast<std::ptrdiff_t>(music.size() - 2 * tail), music.begin() + 2 * tail);
+  test::WriteBytes(dir / "source.wav", test::StereoWav(music));
+  test::WriteBytes(dir / "sample.wav",
+                   test::StereoWav(std::vector<int16_t>(idle.begin() + 2 * 44100, idle.begin() + 2 * (44100 + 44100))));
+  ASSERT_TRUE(RunFind(request, result, nullptr)) << result.failure;
+  ASSERT_FALSE(result.matches.empty());
+  EXPECT_GT(result.matches[0].similarity, 80.0) << "the same wobble is there";
+  EXPECT_FALSE(result.matches[0].confident) << result.matches[0].score;
+  EXPECT_EQ(result.informativeBlocks, 0.0);
+
+  double power = 0.0;
+  const size_t truth = 22050 * 11 + 3001;
+  for (size_t i = 2 * truth; i < 2 * (truth + 44100); ++i) power += static_cast<double>(music[i]) * music[i];
+  const double gain = 32768.0 * std::pow(10.0, -70.0 / 20.0) / std::sqrt(power / (2.0 * 44100));
+  CutSample(truth, 44100, gain);
+  ASSERT_TRUE(RunFind(request, result, nullptr)) << result.failure;
+  ASSERT_FALSE(result.matches.empty());
+  EXPECT_NEAR(static_cast<double>(result.matches[0].frame), static_cast<double>(truth), 1024.0);
+  EXPECT_TRUE(result.matches[0].confident) << result.matches[0].score;
 }
 
 // A folder is searched file by file, an unreadable file among them reported
