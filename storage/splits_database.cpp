@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "common/path_text.h"
 #include "common/sample_frame.h"
@@ -108,13 +109,37 @@ void SplitsDatabase::OpenDataFiles() {
     dataFiles.reset();
     dataFileCount = 0;
   }
+  dataFileLookup.clear();
   const uint32_t count = sndFile.IsMapped() ? sndFile.size / kDataFileRecordSize : 0;
   dataFiles = std::make_unique<DataFileEntry[]>(count);
   dataFileCount = count;
+  // Records of one id together, in table order. Only the first of them is
+  // opened: a later one could not take the data file's exclusive lock anyway,
+  // and a table that repeats one id a million times costs one open, not a
+  // million.
+  std::vector<uint64_t> byId(count);
   for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t id = LoadU32(sndFile.data() + size_t{i} * kDataFileRecordSize);
-    if (OpenMappedFile(dataFiles[i].file, DataFilePath(id), MapMode::MapOptional)) dataFiles[i].id = id;
+    byId[i] = uint64_t{LoadU32(sndFile.data() + size_t{i} * kDataFileRecordSize)} << 32 | i;
   }
+  std::sort(byId.begin(), byId.end());
+  for (uint32_t k = 0; k < count; ++k) {
+    const auto id = static_cast<uint32_t>(byId[k] >> 32);
+    if (k > 0 && static_cast<uint32_t>(byId[k - 1] >> 32) == id) continue;
+    DataFileEntry& entry = dataFiles[static_cast<uint32_t>(byId[k])];
+    if (OpenMappedFile(entry.file, DataFilePath(id), MapMode::MapOptional)) entry.id = id;
+  }
+  // A split's data file is the first record, in table order, holding its id
+  // (a record that could not be opened holds 0): found by a binary search,
+  // so that a long table and a long split table do not multiply.
+  for (uint32_t i = 0; i < count; ++i) byId[i] = uint64_t{dataFiles[i].id} << 32 | i;
+  std::sort(byId.begin(), byId.end());
+  dataFileLookup = std::move(byId);
+}
+
+DataFileEntry* SplitsDatabase::FindDataFile(uint32_t id) {
+  const auto at = std::lower_bound(dataFileLookup.begin(), dataFileLookup.end(), uint64_t{id} << 32);
+  if (at == dataFileLookup.end() || static_cast<uint32_t>(*at >> 32) != id) return nullptr;
+  return &dataFiles[static_cast<uint32_t>(*at)];
 }
 
 std::filesystem::path SplitsDatabase::DataFilePath(uint32_t id) const {
@@ -136,13 +161,7 @@ bool SplitsDatabase::ReadSplit(uint32_t index, SplitAudio& out) {
   const uint8_t* record = SplitRecordAt(index);
   const uint32_t dataFileId = LoadU32(record + kSplitRecordDataFileIdOffset);
   const uint32_t indexInFile = LoadU32(record + kSplitRecordIndexInFileOffset);
-  DataFileEntry* entry = nullptr;
-  for (uint32_t i = 0; i < dataFileCount; ++i) {
-    if (dataFiles[i].id == dataFileId) {
-      entry = &dataFiles[i];
-      break;
-    }
-  }
+  DataFileEntry* entry = FindDataFile(dataFileId);
   if (entry == nullptr) return false;
   out.byteCount = bytesPerSplit;
   out.frameCount = framesPerSplit;
@@ -195,6 +214,7 @@ void SplitsDatabase::Close() {
   splitBuffer.reset();
   dataFiles.reset();  // each entry closes its data file
   dataFileCount = 0;
+  dataFileLookup.clear();
 }
 
 }  // namespace kestrune

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "storage/mapped_file.h"
 
@@ -87,8 +89,11 @@ class SplitsDatabase {
   // geometry. Loads nothing when the name or the split length would be refused.
   void LoadTables(const std::filesystem::path& path, const std::u16string& headerName,
                   uint32_t dataBesideDatabase, uint32_t headerSplitMilliseconds);
-  // (Re)opens one data file per record of the data-file table, in table order.
+  // (Re)opens the data file of each id of the data-file table, at the id's
+  // first record; the other records of that id stay closed.
   void OpenDataFiles();
+  // The first record, in table order, whose id is id; nullptr when none.
+  DataFileEntry* FindDataFile(uint32_t id);
   std::filesystem::path DataFilePath(uint32_t id) const;
 
   // Whole records in the split table; 0 when it is not open.
@@ -117,6 +122,7 @@ class SplitsDatabase {
   std::unique_ptr<uint8_t[]> splitBuffer;  // bytesPerSplit bytes, made at the first unmapped read
   uint32_t dataFileCount = 0;
   std::unique_ptr<DataFileEntry[]> dataFiles;
+  std::vector<uint64_t> dataFileLookup;  // id << 32 | record index, sorted
 };
 
 }  // namespace kestrune

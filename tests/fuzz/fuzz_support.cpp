@@ -46,7 +46,10 @@ DatabaseInput SplitDatabaseInput(const uint8_t* data, size_t size) {
   while (true) {
     const size_t at = rest.find(kPartSeparator, from);
     const std::string_view part = rest.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from);
-    input.parts.emplace_back(part.begin(), part.end());
+    // From byte pointers, so the copy is one block move rather than a loop
+    // converting char by char.
+    const auto* first = reinterpret_cast<const uint8_t*>(part.data());
+    input.parts.emplace_back(first, first + part.size());
     if (at == std::string_view::npos) break;
     from = at + kPartSeparator.size();
   }
