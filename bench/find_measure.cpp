@@ -7,11 +7,15 @@
 //
 //   kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8]
 //       [--split-ms 500] [--hop 128] [--others N] [--folder N] [--long N]
-//       [--threads N] [--lead-in 1] [--only SONG:OFFSET,...]
+//       [--threads N] [--lead-in 1] [--only SONG:OFFSET,...] [--background-only 1]
 //
 // --only searches only the drawn fragments of those songs at those offsets
 // (as printed), with the same noise as in the full run of the same options:
 // to look at one search again.
+//
+// --background-only 1 searches only the fragments that have background
+// blocks (docs/find.md), the others drawn as before but not searched: the
+// only fragments a change to how background counts can change.
 //
 // With --lead-in 1 every fragment begins in the silence before its song's
 // first sound (at most half the fragment before it): the case where masks
@@ -89,11 +93,11 @@ struct Tally {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8] [--split-ms MS] "
-                         "[--hop H] [--others N] [--folder N] [--long N] [--threads N] [--lead-in 1] [--only SONG:OFFSET,...]\n");
+                         "[--hop H] [--others N] [--folder N] [--long N] [--threads N] [--lead-in 1] [--only SONG:OFFSET,...] [--background-only 1]\n");
     return 2;
   }
   std::filesystem::path dir = argv[1];
-  int trials = 100, others = 1, folder = 0, longTrials = 0, leadIn = 0;
+  int trials = 100, others = 1, folder = 0, longTrials = 0, leadIn = 0, backgroundOnly = 0;
   uint32_t seed = 1, splitMs = 500, hop = 128, threads = 0;
   std::vector<uint32_t> fragments = {1, 2, 8};
   std::vector<std::pair<size_t, size_t>> only;
@@ -108,6 +112,7 @@ int main(int argc, char** argv) {
     else if (k == "--long") longTrials = std::stoi(v);
     else if (k == "--threads") threads = static_cast<uint32_t>(std::stoul(v));
     else if (k == "--lead-in") leadIn = std::stoi(v);
+    else if (k == "--background-only") backgroundOnly = std::stoi(v);
     else if (k == "--only") {
       for (size_t at = 0; at < v.size();) {
         const size_t comma = v.find(',', at);
@@ -157,7 +162,7 @@ int main(int argc, char** argv) {
   };
   std::printf("kind\tsong\toffset\tF\tcondition\tfound\tdistance\tsimilarity\tz\tscore\tconfident\tlower_z\tmedian\t"
               "lower_deviation\tdeviation\texcess\texcess_median\texcess_lower_deviation\tstarts\tstarts_searched\tscore_full\t"
-              "score_deviation\tallowance\tinformative_blocks\tshrink\n");
+              "score_deviation\tallowance\tinformative_blocks\tshrink\tcompared_templates\n");
   // The fragments are drawn first and searched song by song, so that the
   // long recording without a song is written once for all its fragments.
   struct Trial {
@@ -210,12 +215,12 @@ int main(int argc, char** argv) {
       const double distance = std::fabs(double(m.frame) - double(offset));
       const FindSourceStatus& st = r.sources[m.source];
       const double robust = st.lowerDeviation > 0 ? (m.similarity - st.median) / st.lowerDeviation : 0.0;
-      std::printf("%s\t%zu\t%zu\t%u\t%s\t%u\t%.0f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\t%.2f\t%.2f\t%.3f\t%.3f\t%.3f\t%llu\t%llu\t%.17g\t%.6f\t%.6f\t%.4f\t%.6f\n",
+      std::printf("%s\t%zu\t%zu\t%u\t%s\t%u\t%.0f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\t%.2f\t%.2f\t%.3f\t%.3f\t%.3f\t%llu\t%llu\t%.17g\t%.6f\t%.6f\t%.4f\t%.6f\t%.4f\n",
                   kind.c_str(), a, offset, f, kConditionNames[c], m.frame, own ? distance : -1.0, m.similarity, m.z, m.score,
                   m.confident ? 1 : 0, robust, st.median, st.lowerDeviation, st.deviation, m.excess, st.excessMedian,
                   st.excessLowerDeviation, static_cast<unsigned long long>(st.starts),
                   static_cast<unsigned long long>(r.startsSearched), m.score, m.scoreDeviation, r.scoreAllowance,
-                  r.informativeBlocks, r.scoreShrink);
+                  r.informativeBlocks, r.scoreShrink, r.comparedTemplates);
       std::fflush(stdout);
       Tally& tally = tallies[kind + " F=" + std::to_string(f) + " " + kConditionNames[c]];
       tally.searches++;
@@ -225,12 +230,15 @@ int main(int argc, char** argv) {
         tally.distances.push_back(distance);
       }
     };
-    report("own", search({songs[a].path}, f), true);
+    const FindResult own = search({songs[a].path}, f);
+    const bool skip = backgroundOnly != 0 && !(own.comparedTemplates < f);
+    if (!skip) report("own", own, true);
     for (int o = 0; o < others; ++o) {
       size_t b = rng() % (songs.size() - 1);
       if (b >= a) ++b;
-      report("other", search({songs[b].path}, f), false);
+      if (!skip) report("other", search({songs[b].path}, f), false);
     }
+    if (skip) continue;
     if (t < folder) {
       std::vector<std::filesystem::path> rest;
       for (size_t i = 0; i < songs.size(); ++i) {

@@ -5,9 +5,9 @@
 
 namespace kestrune {
 
-double ScoreDeviation(double lowerDeviation, uint32_t templates) {
-  if (templates == 0) return lowerDeviation;
-  return std::min(lowerDeviation, kUnrelatedDeviation / std::sqrt(static_cast<double>(templates)));
+double ScoreDeviation(double lowerDeviation, double templates) {
+  if (!(templates > 0.0)) return lowerDeviation;
+  return std::min(lowerDeviation, kUnrelatedDeviation / std::sqrt(templates));
 }
 
 double ScoreAllowance(uint64_t startsSearched) {

@@ -31,8 +31,9 @@ inline constexpr double kScoreReferenceStarts = 8700.0;
 inline constexpr double kScoreGrowthPerLog = 0.6;
 inline constexpr double kShrinkBlocks = 2.0;
 
-// The deviation the score divides by: the lower half's, at most 5 / sqrt(T).
-double ScoreDeviation(double lowerDeviation, uint32_t templates);
+// The deviation the score divides by: the lower half's, at most 5 / sqrt(T),
+// T the templates' worth of blocks compared (FindResult::comparedTemplates).
+double ScoreDeviation(double lowerDeviation, double templates);
 
 // 0.6 ln(N / 8700) for N above 8700 starts, else 0.
 double ScoreAllowance(uint64_t startsSearched);

@@ -160,6 +160,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
   }
   if (templates.AudibleBlocks() == 0) return Fail(result, PathText(request.samplePath) + ": the fragment is all digital silence");
   result.informativeBlocks = templates.InformativeBlocks();
+  result.comparedTemplates = templates.ComparedTemplates();
 
   for (const auto& given : request.sources) {
     for (SourceEntry& e : ListSourceFiles(given)) {
@@ -202,7 +203,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     const uint64_t count = WavStartCount(audio->Frames(), request.hop, f, g.blocksPerSplit);
     StartScores scores;
     try {
-      scores.Reset(count);
+      scores.Reset(count, templates.HasBackground() ? static_cast<uint32_t>(templates.ForegroundBlocks()) : 0);
     } catch (const std::bad_alloc&) {
       status.error = "not enough memory for its scores";
       continue;
@@ -229,7 +230,7 @@ bool SearchWavSources(const FindRequest& request, const Fragment& fragment, Find
     status.lowerDeviation = stats.lowerDeviation;
     status.excessMedian = stats.excessMedian;
     status.excessLowerDeviation = stats.excessLowerDeviation;
-    status.scoreDeviation = ScoreDeviation(stats.excessLowerDeviation, f);
+    status.scoreDeviation = ScoreDeviation(stats.excessLowerDeviation, result.comparedTemplates);
     result.startsSearched += stats.starts;
     const StartLayout layout = WavStartLayout(count, request.hop);
     if (request.curvePoints > 0) {
@@ -254,6 +255,7 @@ bool SearchDatabase(const FindRequest& request, SplitsDatabase& db, const Fragme
   status.frames = static_cast<uint32_t>(std::min<uint64_t>(UINT32_MAX, uint64_t{db.SplitCount()} * g.framesPerSplit));
   result.sources.push_back(status);
   const uint32_t templates = request.fragmentLength - 1;
+  uint32_t foreground = 0;
   {
     // The templates of shift 0, one split apart, as the scan compares them.
     BeatAnalyzer analyzer;
@@ -263,11 +265,15 @@ bool SearchDatabase(const FindRequest& request, SplitsDatabase& db, const Fragme
       return Fail(result, PathText(request.samplePath) + ": the sample ends before the fragment does");
     }
     result.informativeBlocks = shifted.InformativeBlocks();
+    result.comparedTemplates = shifted.ComparedTemplates();
+    foreground = static_cast<uint32_t>(shifted.ForegroundBlocks());
   }
   const DatabaseStarts starts = DatabaseStartLayout(db, templates, request.hop);
   StartScores scores;
   try {
-    scores.Reset(starts.Count());
+    // Each shift has templates of its own, and so background blocks of its
+    // own: the background sums are kept whatever shift 0 has.
+    scores.Reset(starts.Count(), std::max<uint32_t>(1, foreground));
   } catch (const std::bad_alloc&) {
     return Fail(result, PathText(request.database) + ": not enough memory for its scores");
   }
@@ -298,7 +304,7 @@ bool SearchDatabase(const FindRequest& request, SplitsDatabase& db, const Fragme
   s.lowerDeviation = stats.lowerDeviation;
   s.excessMedian = stats.excessMedian;
   s.excessLowerDeviation = stats.excessLowerDeviation;
-  s.scoreDeviation = ScoreDeviation(stats.excessLowerDeviation, templates);
+  s.scoreDeviation = ScoreDeviation(stats.excessLowerDeviation, result.comparedTemplates);
   result.startsSearched = stats.starts;
   const StartLayout layout = DatabaseLayout(starts, g.framesPerSplit, request.hop);
   if (request.curvePoints > 0 && s.frames) {
@@ -386,11 +392,10 @@ bool RunFind(const FindRequest& request, FindResult& result, WorkerContext* cont
 
   result.scoreAllowance = ScoreAllowance(result.startsSearched);
   result.scoreShrink = ScoreShrink(result.informativeBlocks);
-  const uint32_t templatesPerStart = fromDatabase ? request.fragmentLength - 1 : request.fragmentLength;
   for (FindMatch& m : candidates) {
     const FindSourceStatus& source = result.sources[m.source];
     // The wider of the source's spread and the spread around the match.
-    m.scoreDeviation = ScoreDeviation(std::max(source.excessLowerDeviation, m.localDeviation), templatesPerStart);
+    m.scoreDeviation = ScoreDeviation(std::max(source.excessLowerDeviation, m.localDeviation), result.comparedTemplates);
     m.score = MatchScore(m.excess, source.excessMedian, m.scoreDeviation, result.scoreShrink, result.scoreAllowance);
     m.confident = m.score >= request.minScore;
   }

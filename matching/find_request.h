@@ -114,6 +114,10 @@ struct FindResult {
   // (FindTemplates::InformativeBlocks) and the factor they shrink z by.
   double informativeBlocks = 0.0;
   double scoreShrink = 1.0;
+  // The templates' worth of foreground blocks compared per start: the
+  // templates times the share of their audible blocks that are not
+  // background (FindTemplates::background). The deviation's cap is set by it.
+  double comparedTemplates = 0.0;
   std::vector<FindSourceStatus> sources;
   std::vector<FindMatch> matches;  // best first
 };

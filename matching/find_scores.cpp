@@ -6,10 +6,18 @@
 
 namespace kestrune {
 
-void StartScores::Reset(size_t n) {
+void StartScores::Reset(size_t n, uint32_t foreground) {
   agreement.assign(n, 0);
   pairs.assign(n, 0);
   chance.assign(n, 0);
+  foregroundPairs = foreground;
+  const size_t kept = foreground > 0 ? n : 0;
+  backgroundAgreement.assign(kept, 0);
+  backgroundPairs.assign(kept, 0);
+  backgroundChance.assign(kept, 0);
+  backgroundAgreement.shrink_to_fit();
+  backgroundPairs.shrink_to_fit();
+  backgroundChance.shrink_to_fit();
 }
 
 double BeyondChance(uint32_t agreement, uint32_t pairs, uint32_t chance32) {
@@ -25,6 +33,7 @@ void AddComparison(const FindTemplates& templates, uint32_t t, const uint32_t* c
     scores.agreement[start] += 32 * h - DifferingBits(masks, candidate, h);
     scores.pairs[start] = static_cast<uint16_t>(scores.pairs[start] + h);
     scores.chance[start] += PairChance(masks, candidate, h);
+    AddBackground(templates, t, candidate, nullptr, scores, start);
     return;
   }
   const uint8_t* silent = templates.Silent(t);
@@ -38,6 +47,26 @@ void AddComparison(const FindTemplates& templates, uint32_t t, const uint32_t* c
   scores.agreement[start] += agreement;
   scores.pairs[start] = static_cast<uint16_t>(scores.pairs[start] + pairs);
   scores.chance[start] += chance;
+  AddBackground(templates, t, candidate, candidateSilent, scores, start);
+}
+
+void AddBackground(const FindTemplates& templates, uint32_t t, const uint32_t* candidate, const uint8_t* candidateSilent,
+                   StartScores& scores, size_t start) {
+  if (!scores.HasBackground() || templates.backgroundBlocks[t] == 0) return;
+  const uint32_t h = templates.blocks;
+  const uint32_t* masks = templates.Masks(t);
+  const uint8_t* background = templates.Background(t);
+  uint32_t agreement = 0, pairs = 0, chance = 0;
+  for (uint32_t i = 0; i < h; ++i) {
+    // Background blocks are never silent; a silent candidate block is not compared.
+    if (background[i] == 0 || (candidateSilent != nullptr && candidateSilent[i] != 0)) continue;
+    agreement += 32 - static_cast<uint32_t>(std::popcount(masks[i] ^ candidate[i]));
+    chance += BlockChance(static_cast<uint32_t>(std::popcount(masks[i])), static_cast<uint32_t>(std::popcount(candidate[i])));
+    ++pairs;
+  }
+  scores.backgroundAgreement[start] += agreement;
+  scores.backgroundPairs[start] = static_cast<uint16_t>(scores.backgroundPairs[start] + pairs);
+  scores.backgroundChance[start] += chance;
 }
 
 }  // namespace kestrune

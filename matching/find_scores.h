@@ -31,22 +31,49 @@ struct StartScores {
   std::vector<uint16_t> pairs;  // block pairs compared; 32 bits each
   // 32 times the bits that agree by chance (BlockChance, summed).
   std::vector<uint32_t> chance;
+  // The same three sums over the pairs of the fragment's background blocks
+  // (FindTemplates::background) alone; empty when it has none.
+  std::vector<uint32_t> backgroundAgreement;
+  std::vector<uint16_t> backgroundPairs;
+  std::vector<uint32_t> backgroundChance;
+  // The pairs of the fragment's foreground blocks per start, when the
+  // background sums are kept.
+  uint32_t foregroundPairs = 0;
   size_t Count() const { return agreement.size(); }
-  // n starts, all zero. Throws std::bad_alloc.
-  void Reset(size_t n);
-  // A start is compared when at least half of its block pairs are.
-  bool Compared(size_t start, uint32_t allPairs) const { return 2 * uint32_t{pairs[start]} >= allPairs && pairs[start] > 0; }
+  bool HasBackground() const { return !backgroundPairs.empty(); }
+  // n starts, all zero; with foregroundPairs > 0, the background sums are
+  // kept too. Throws std::bad_alloc.
+  void Reset(size_t n, uint32_t foregroundPairs = 0);
+  // A start is compared when at least half of its block pairs are, and at
+  // least half of its foreground pairs: a start whose foreground blocks meet
+  // silence would be scored on the few left.
+  bool Compared(size_t start, uint32_t allPairs) const {
+    if (2 * uint32_t{pairs[start]} < allPairs || pairs[start] == 0) return false;
+    if (!HasBackground()) return true;
+    const uint32_t foreground = uint32_t{pairs[start]} - backgroundPairs[start];
+    return 2 * foreground >= foregroundPairs && foreground > 0;
+  }
   double Similarity(size_t start) const {
     return static_cast<double>(agreement[start]) * 100.0 / (32.0 * pairs[start]);
   }
-  // The agreement beyond chance, in percent (see BeyondChance).
-  double Excess(size_t start) const { return BeyondChance(agreement[start], pairs[start], chance[start]); }
+  // The agreement beyond chance, in percent (see BeyondChance), of the
+  // pairs of the fragment's foreground blocks.
+  double Excess(size_t start) const {
+    if (!HasBackground()) return BeyondChance(agreement[start], pairs[start], chance[start]);
+    return BeyondChance(agreement[start] - backgroundAgreement[start], pairs[start] - backgroundPairs[start],
+                        chance[start] - backgroundChance[start]);
+  }
 };
 
 // Adds the comparison of template t with a candidate's masks to a start.
 // A block pair is left out when either block is silent; candidateSilent is
 // null when none of the candidate's blocks is.
 void AddComparison(const FindTemplates& templates, uint32_t t, const uint32_t* candidate, const uint8_t* candidateSilent,
+                   StartScores& scores, size_t start);
+
+// Adds the pairs of template t's background blocks alone to the background
+// sums of a start (when the scores keep them).
+void AddBackground(const FindTemplates& templates, uint32_t t, const uint32_t* candidate, const uint8_t* candidateSilent,
                    StartScores& scores, size_t start);
 
 }  // namespace kestrune

@@ -161,6 +161,9 @@ class SegmentScanner {
         scores_.pairs[s] = static_cast<uint16_t>(scores_.pairs[s] + g_.blocks);
         // The sum of BlockChance over the blocks.
         scores_.chance[s] += 1024 * g_.blocks - 32 * (templateSet_[t] + candidateSet) + 2 * products_[t];
+        if (scores_.HasBackground() && templates_.backgroundBlocks[t] != 0) {
+          AddBackground(templates_, t, masks, nullptr, scores_, s);
+        }
       } else {
         AddComparison(templates_, t, masks, cs, scores_, s);
       }

@@ -191,8 +191,9 @@ class MemoryAudio : public FindAudio {
 
 // Every start of a whole scan (blocks streamed through the ring, candidates
 // compared in batches phase by phase) has the score of the analyser's own
-// masks of its splits, compared pair by pair with silent pairs left out; at
-// every hop kind, with every kernel.
+// masks of its splits, compared pair by pair with silent pairs left out,
+// and the sums of its background pairs alone; at every hop kind, with every
+// kernel.
 TEST_F(FindMasks, EveryStartOfAScanScoresTheAnalysersMasks) {
   auto music = test::MakeTestMusic(4.0, 13);
   std::fill(music.begin() + 2 * 90000, music.begin() + 2 * 99000, int16_t{0});
@@ -204,34 +205,44 @@ TEST_F(FindMasks, EveryStartOfAScanScoresTheAnalysersMasks) {
   ASSERT_EQ(SetupBeatAnalyzer(a, h), 1);
   FindTemplates templates;
   ASSERT_TRUE(AnalyseTemplates(sample, 0, d, f, a, templates));
+  // Some blocks taken for background: their pairs are summed apart too.
+  for (size_t i = 0; i < templates.background.size(); i += 3) {
+    templates.background[i] = 1;
+    templates.backgroundBlocks[i / h] += 1;
+  }
   for (KernelChoice kernel : {KernelChoice::Scalar, KernelChoice::Avx2, KernelChoice::Avx512}) {
     if (!KernelAvailable(kernel)) continue;
     SetKernelChoice(kernel);
     for (uint32_t hop : {1024u, 128u}) {
       StartScores scores;
-      scores.Reset(WavStartCount(source.Frames(), hop, f, h));
+      scores.Reset(WavStartCount(source.Frames(), hop, f, h), static_cast<uint32_t>(templates.ForegroundBlocks()));
       WavScanWork work;
       work.audio = &source;
       work.templates = &templates;
       work.hop = hop;
       ASSERT_TRUE(ScanWavSource(work, scores));
       for (size_t st = 0; st < scores.Count(); st += (hop == 128 ? 3 : 1)) {
-        uint32_t agreement = 0, pairs = 0, chance = 0;
+        uint32_t agreement[2] = {}, pairs[2] = {}, chance[2] = {};  // all pairs, background pairs
         for (uint32_t j = 0; j < f; ++j) {
           const size_t p = st * hop + size_t{j} * d;
           const auto masks = SplitMasks(frames, p, h);
           for (uint32_t i = 0; i < h; ++i) {
             if (templates.Silent(j)[i] != 0 || SilentBlock(frames.data() + (p + size_t{i} * kBlockFrames) * 4)) continue;
-            agreement += 32 - static_cast<uint32_t>(std::popcount(masks[i] ^ templates.Masks(j)[i]));
             const auto a = static_cast<uint32_t>(std::popcount(templates.Masks(j)[i]));
             const auto b = static_cast<uint32_t>(std::popcount(masks[i]));
-            chance += a * b + (32 - a) * (32 - b);
-            ++pairs;
+            for (int k = 0; k < (templates.Background(j)[i] != 0 ? 2 : 1); ++k) {
+              agreement[k] += 32 - static_cast<uint32_t>(std::popcount(masks[i] ^ templates.Masks(j)[i]));
+              chance[k] += a * b + (32 - a) * (32 - b);
+              ++pairs[k];
+            }
           }
         }
-        ASSERT_EQ(scores.agreement[st], agreement) << "start " << st << " hop " << hop << " kernel " << static_cast<int>(kernel);
-        ASSERT_EQ(scores.pairs[st], pairs) << "start " << st << " hop " << hop;
-        ASSERT_EQ(scores.chance[st], chance) << "start " << st << " hop " << hop;
+        ASSERT_EQ(scores.agreement[st], agreement[0]) << "start " << st << " hop " << hop << " kernel " << static_cast<int>(kernel);
+        ASSERT_EQ(scores.pairs[st], pairs[0]) << "start " << st << " hop " << hop;
+        ASSERT_EQ(scores.chance[st], chance[0]) << "start " << st << " hop " << hop;
+        ASSERT_EQ(scores.backgroundAgreement[st], agreement[1]) << "start " << st << " hop " << hop;
+        ASSERT_EQ(scores.backgroundPairs[st], pairs[1]) << "start " << st << " hop " << hop;
+        ASSERT_EQ(scores.backgroundChance[st], chance[1]) << "start " << st << " hop " << hop;
       }
     }
   }
@@ -333,6 +344,43 @@ TEST_F(FindSearch, AFragmentAtTheNoiseFloorIsNeverConfident) {
   for (size_t i = 2 * truth; i < 2 * (truth + 44100); ++i) power += static_cast<double>(music[i]) * music[i];
   const double gain = 32768.0 * std::pow(10.0, -70.0 / 20.0) / std::sqrt(power / (2.0 * 44100));
   CutSample(truth, 44100, gain);
+  ASSERT_TRUE(RunFind(request, result, nullptr)) << result.failure;
+  ASSERT_FALSE(result.matches.empty());
+  EXPECT_NEAR(static_cast<double>(result.matches[0].frame), static_cast<double>(truth), 1024.0);
+  EXPECT_TRUE(result.matches[0].confident) << result.matches[0].score;
+}
+
+// A tail far below a fragment's sound is background: recordings made alike
+// end in much the same reverb tail, so agreeing there identifies nothing.
+// A fragment that is mostly such a tail is not confident at another
+// recording's end, and is still found, confidently, where it was cut.
+TEST_F(FindSearch, ATailFarBelowTheSoundIsBackground) {
+  // The same decaying noise, from -56 to -96 dBFS over 4 s, ends this
+  // recording and one of other music.
+  std::mt19937 rng(9);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  const size_t tailFrames = 44100 * 4;
+  std::vector<int16_t> tail(2 * tailFrames);
+  for (size_t i = 0; i < tail.size(); ++i) {
+    const double decibels = -56.0 - 40.0 * static_cast<double>(i / 2) / tailFrames;
+    tail[i] = static_cast<int16_t>(std::lround(noise(rng) * 32768.0 * std::pow(10.0, decibels / 20.0)));
+  }
+  auto other = test::MakeTestMusic(20.0, 11);
+  std::copy(tail.begin(), tail.end(), other.end() - static_cast<std::ptrdiff_t>(tail.size()));
+  std::copy(tail.begin(), tail.end(), music.end() - static_cast<std::ptrdiff_t>(tail.size()));
+  test::WriteBytes(dir / "source.wav", test::StereoWav(music));
+  test::WriteBytes(dir / "other.wav", test::StereoWav(other));
+  // A second of music, then three of the tail.
+  const size_t truth = music.size() / 2 - tailFrames - 44100;
+  CutSample(truth, 22050 * 8);
+  request.fragmentLength = 8;
+  request.sources = {dir / "other.wav"};
+  ASSERT_TRUE(RunFind(request, result, nullptr)) << result.failure;
+  ASSERT_FALSE(result.matches.empty());
+  EXPECT_FALSE(result.matches[0].confident) << result.matches[0].score;
+  EXPECT_LT(result.comparedTemplates, 4.0) << "the tail's blocks are background";
+
+  request.sources = {dir / "source.wav"};
   ASSERT_TRUE(RunFind(request, result, nullptr)) << result.failure;
   ASSERT_FALSE(result.matches.empty());
   EXPECT_NEAR(static_cast<double>(result.matches[0].frame), static_cast<double>(truth), 1024.0);
