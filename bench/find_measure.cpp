@@ -8,6 +8,7 @@
 //   kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8]
 //       [--split-ms 500] [--hop 128] [--others N] [--folder N] [--long N]
 //       [--threads N] [--lead-in 1] [--only SONG:OFFSET,...] [--background-only 1]
+//       [--near-end 1]
 //
 // --only searches only the drawn fragments of those songs at those offsets
 // (as printed), with the same noise as in the full run of the same options:
@@ -16,6 +17,10 @@
 // --background-only 1 searches only the fragments that have background
 // blocks (docs/find.md), the others drawn as before but not searched: the
 // only fragments a change to how background counts can change.
+//
+// With --near-end 1 every fragment ends in its song's last 5 s (the last
+// sound's reverb tail and the renderer's idle output after it): the case
+// where a tail agrees with any song's tail.
 //
 // With --lead-in 1 every fragment begins in the silence before its song's
 // first sound (at most half the fragment before it): the case where masks
@@ -93,11 +98,11 @@ struct Tally {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: kestrune-find-measure DIR [--trials N] [--seed S] [--fragments 1,2,8] [--split-ms MS] "
-                         "[--hop H] [--others N] [--folder N] [--long N] [--threads N] [--lead-in 1] [--only SONG:OFFSET,...] [--background-only 1]\n");
+                         "[--hop H] [--others N] [--folder N] [--long N] [--threads N] [--lead-in 1] [--only SONG:OFFSET,...] [--background-only 1] [--near-end 1]\n");
     return 2;
   }
   std::filesystem::path dir = argv[1];
-  int trials = 100, others = 1, folder = 0, longTrials = 0, leadIn = 0, backgroundOnly = 0;
+  int trials = 100, others = 1, folder = 0, longTrials = 0, leadIn = 0, backgroundOnly = 0, nearEnd = 0;
   uint32_t seed = 1, splitMs = 500, hop = 128, threads = 0;
   std::vector<uint32_t> fragments = {1, 2, 8};
   std::vector<std::pair<size_t, size_t>> only;
@@ -113,6 +118,7 @@ int main(int argc, char** argv) {
     else if (k == "--threads") threads = static_cast<uint32_t>(std::stoul(v));
     else if (k == "--lead-in") leadIn = std::stoi(v);
     else if (k == "--background-only") backgroundOnly = std::stoi(v);
+    else if (k == "--near-end") nearEnd = std::stoi(v);
     else if (k == "--only") {
       for (size_t at = 0; at < v.size();) {
         const size_t comma = v.find(',', at);
@@ -182,6 +188,7 @@ int main(int argc, char** argv) {
     // A start anywhere but in the silence at the ends of the song.
     const size_t span = songs[a].samples.size() / 2 - frames - 44100;
     size_t offset = 22050 + rng() % span;
+    if (nearEnd != 0) offset = songs[a].samples.size() / 2 - frames - rng() % (5 * 44100);
     if (leadIn != 0) {
       // The first frame louder than the renderer's idle output (it wobbles
       // between 0 and -1, so the lead-in is not digital silence).
