@@ -22,7 +22,9 @@ QJsonValue OrNull(const QString& text) { return text.isEmpty() ? QJsonValue(QJso
 // is (excess - median) / deviation * shrink - allowance, the excess being the
 // similarity less the agreement the start's blocks reach by chance: the line
 // is exact for the best start of the source, whose chance is its similarity
-// less its excess, and near it for the others.
+// less its excess, and near it for the others. (When the fragment has
+// background blocks, the excess is over its other blocks alone and the line
+// only near the similarity the best start would need.)
 double ScoreLine(const FindRequest& request, const FindResult& result, size_t source) {
   const FindSourceStatus& s = result.sources[source];
   if (!(result.scoreShrink > 0.0)) return 100.0;  // no start can reach it
