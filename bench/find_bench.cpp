@@ -52,6 +52,9 @@ FindTemplates NoiseTemplates(uint32_t count) {
   for (uint32_t i = 0; i < count * kBlocks; ++i) t.masks.push_back(rng());
   t.silent.assign(count * kBlocks, 0);
   t.silentBlocks.assign(count, 0);
+  t.faint.assign(count * kBlocks, 0);
+  t.background.assign(count * kBlocks, 0);
+  t.backgroundBlocks.assign(count, 0);
   return t;
 }
 
