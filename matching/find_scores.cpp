@@ -1,5 +1,6 @@
 #include "matching/find_scores.h"
 
+#include <array>
 #include <bit>
 
 #include "matching/find_kernels.h"
@@ -57,13 +58,24 @@ void AddBackground(const FindTemplates& templates, uint32_t t, const uint32_t* c
   const uint32_t* masks = templates.Masks(t);
   const uint8_t* background = templates.Background(t);
   uint32_t agreement = 0, pairs = 0, chance = 0;
+  // The pairs are gathered and counted by the chosen kernel: this runs for
+  // every candidate, and the portable popcount is a library call.
+  std::array<uint32_t, 64> a, b;
+  uint32_t n = 0;
+  const auto count = [&] {
+    agreement += 32 * n - DifferingBits(a.data(), b.data(), n);
+    chance += PairChance(a.data(), b.data(), n);
+    pairs += n;
+    n = 0;
+  };
   for (uint32_t i = 0; i < h; ++i) {
     // Background blocks are never silent; a silent candidate block is not compared.
     if (background[i] == 0 || (candidateSilent != nullptr && candidateSilent[i] != 0)) continue;
-    agreement += 32 - static_cast<uint32_t>(std::popcount(masks[i] ^ candidate[i]));
-    chance += BlockChance(static_cast<uint32_t>(std::popcount(masks[i])), static_cast<uint32_t>(std::popcount(candidate[i])));
-    ++pairs;
+    a[n] = masks[i];
+    b[n] = candidate[i];
+    if (++n == a.size()) count();
   }
+  count();
   scores.backgroundAgreement[start] += agreement;
   scores.backgroundPairs[start] = static_cast<uint16_t>(scores.backgroundPairs[start] + pairs);
   scores.backgroundChance[start] += chance;
